@@ -5,21 +5,29 @@
 
 namespace {
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool SameName(const std::string& a, const std::string& b, bool caseInsensitive) {
-    if (!caseInsensitive) return a == b;
-    if (a.size() != b.size()) return false;
+    if (!caseInsensitive)
+        return a == b;
+    if (a.size() != b.size())
+        return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+        if (LowerAscii(a[i]) != LowerAscii(b[i]))
+            return false;
     }
     return true;
 }
 
 int DigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A' + 10;
     return 99;
 }
 
@@ -27,7 +35,8 @@ int DigitValue(char c) {
 
 std::int32_t CIniFile::ParseInt(const std::string& text) {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+        ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
         negative = text[i] == '-';
@@ -47,7 +56,8 @@ std::int32_t CIniFile::ParseInt(const std::string& text) {
     bool overflow = false;
     for (; i < text.size(); ++i) {
         const int d = DigitValue(text[i]);
-        if (d >= static_cast<int>(base)) break;
+        if (d >= static_cast<int>(base))
+            break;
         value = value * base + static_cast<unsigned>(d);
         if (value > 0xFFFFFFFFull) {
             overflow = true;
@@ -56,17 +66,20 @@ std::int32_t CIniFile::ParseInt(const std::string& text) {
     }
     std::uint32_t result = static_cast<std::uint32_t>(value);
     // An out-of-range number reads as the largest unsigned value, whatever its sign.
-    if (negative && !overflow) result = 0u - result;
+    if (negative && !overflow)
+        result = 0u - result;
     return static_cast<std::int32_t>(result);
 }
 
 bool CIniFile::LoadFromFile() {
     std::ifstream in(m_path, std::ios::binary);
-    if (!in) return false;
+    if (!in)
+        return false;
     std::string current;
     std::string line;
     while (std::getline(in, line)) {
-        if (!ParseLine(line, current)) return false;
+        if (!ParseLine(line, current))
+            return false;
     }
     return !m_sectionNames.empty();
 }
@@ -76,9 +89,11 @@ bool CIniFile::LoadFromText(const std::string& text) {
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
+        if (end == std::string::npos)
+            end = text.size();
         if (end > start) {
-            if (!ParseLine(text.substr(start, end - start), current)) return false;
+            if (!ParseLine(text.substr(start, end - start), current))
+                return false;
         }
         start = end + 1;
     }
@@ -86,8 +101,10 @@ bool CIniFile::LoadFromText(const std::string& text) {
 }
 
 bool CIniFile::ParseLine(std::string line, std::string& currentSection) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) return true;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    if (line.empty())
+        return true;
     const auto first = static_cast<unsigned char>(line[0]);
     if (first < 0x20 || first > 0x7E) {
         std::printf("Failing on char %d\n", static_cast<int>(static_cast<signed char>(line[0])));
@@ -131,10 +148,12 @@ int CIniFile::SectionIndex(const std::string& section) const {
 }
 
 int CIniFile::EntryIndex(int sectionIndex, const std::string& entry) const {
-    if (sectionIndex < 0 || sectionIndex >= SectionCount()) return -1;
+    if (sectionIndex < 0 || sectionIndex >= SectionCount())
+        return -1;
     const Section& s = m_sections[static_cast<std::size_t>(sectionIndex)];
     for (std::size_t i = 0; i < s.names.size(); ++i) {
-        if (SameName(s.names[i], entry, m_bCaseInsensitive != 0)) return static_cast<int>(i);
+        if (SameName(s.names[i], entry, m_bCaseInsensitive != 0))
+            return static_cast<int>(i);
     }
     return -1;
 }
@@ -149,7 +168,8 @@ bool CIniFile::PutString(const std::string& section, const std::string& entry,
                          const std::string& value, bool create) {
     int si = SectionIndex(section);
     if (si < 0) {
-        if (!create) return false;
+        if (!create)
+            return false;
         si = AppendSection(section);
     }
     Section& s = m_sections[static_cast<std::size_t>(si)];
@@ -158,7 +178,8 @@ bool CIniFile::PutString(const std::string& section, const std::string& entry,
         s.values[static_cast<std::size_t>(ei)] = value;
         return true;
     }
-    if (!create) return false;
+    if (!create)
+        return false;
     s.names.push_back(entry);
     s.values.push_back(value);
     return true;
@@ -172,7 +193,8 @@ std::string CIniFile::GetString(const std::string& section, const std::string& e
 std::string CIniFile::GetString(int sectionIndex, const std::string& entry,
                                 const std::string& def) const {
     const int ei = EntryIndex(sectionIndex, entry);
-    if (ei < 0) return def;
+    if (ei < 0)
+        return def;
     return m_sections[static_cast<std::size_t>(sectionIndex)].values[static_cast<std::size_t>(ei)];
 }
 
@@ -191,13 +213,15 @@ bool CIniFile::PutInt(const std::string& section, const std::string& entry, std:
 
 bool CIniFile::AddSectionNote(const std::string& section, const std::string& text) {
     const int si = SectionIndex(section);
-    if (si < 0) return false;
+    if (si < 0)
+        return false;
     m_sections[static_cast<std::size_t>(si)].notes.push_back(text);
     return true;
 }
 
 int CIniFile::EntryCount(int sectionIndex) const {
-    if (sectionIndex < 0 || sectionIndex >= SectionCount()) return 0;
+    if (sectionIndex < 0 || sectionIndex >= SectionCount())
+        return 0;
     return static_cast<int>(m_sections[static_cast<std::size_t>(sectionIndex)].names.size());
 }
 

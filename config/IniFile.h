@@ -30,8 +30,7 @@ public:
                    bool create);
     std::string GetString(const std::string& section, const std::string& entry,
                           const std::string& def) const;
-    std::string GetString(int sectionIndex, const std::string& entry,
-                          const std::string& def) const;
+    std::string GetString(int sectionIndex, const std::string& entry, const std::string& def) const;
     std::int32_t GetInt(const std::string& section, const std::string& entry,
                         std::int32_t def) const;
     std::int32_t GetInt(int sectionIndex, const std::string& entry, std::int32_t def) const;

@@ -9,11 +9,14 @@ namespace uafw {
 bool IClock::WaitUntil(const std::function<bool()>& ready, std::uint32_t timeoutMs,
                        std::uint32_t pollMs) {
     const std::uint64_t deadline = NowMs() + timeoutMs;
-    if (pollMs == 0) pollMs = 1;
+    if (pollMs == 0)
+        pollMs = 1;
     for (;;) {
-        if (ready()) return true;
+        if (ready())
+            return true;
         const std::uint64_t now = NowMs();
-        if (now >= deadline) return false;
+        if (now >= deadline)
+            return false;
         const std::uint64_t left = deadline - now;
         SleepMs(static_cast<std::uint32_t>(left < pollMs ? left : pollMs));
     }
@@ -50,10 +53,14 @@ SystemClock g_systemClock;
 std::atomic<IClock*> g_clock{&g_systemClock};
 }  // namespace
 
-IClock& Clock() { return *g_clock.load(); }
+IClock& Clock() {
+    return *g_clock.load();
+}
 
 ScopedClock::ScopedClock(IClock& clock) : m_previous(g_clock.exchange(&clock)) {}
 
-ScopedClock::~ScopedClock() { g_clock.store(m_previous); }
+ScopedClock::~ScopedClock() {
+    g_clock.store(m_previous);
+}
 
 }  // namespace uafw

@@ -17,7 +17,8 @@ std::optional<ResourceBytes> FindResource(std::string_view type, int id) {
 
 std::string_view ResourceText(std::string_view type, int id) {
     auto bytes = FindResource(type, id);
-    if (!bytes) return {};
+    if (!bytes)
+        return {};
     return std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size());
 }
 

@@ -38,7 +38,8 @@ bool IsSuccessResultId(std::int32_t id) {
 
 int PostUIMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
     int posted = 0;
-    if (g_pMainDlg != nullptr) posted = g_pMainDlg->PostMessage(message, wParam, lParam);
+    if (g_pMainDlg != nullptr)
+        posted = g_pMainDlg->PostMessage(message, wParam, lParam);
     if (message != 0x412) {
         const auto code = static_cast<std::int32_t>(wParam);
         g_ErrCode = IsSuccessResultId(code) ? 0 : code;
@@ -54,4 +55,6 @@ void SetUIDeviceInfo(std::int32_t port, std::int32_t hub) {
     }
 }
 
-bool IsStopRequested() { return g_pMainDlg != nullptr && g_pMainDlg->StopRequested(); }
+bool IsStopRequested() {
+    return g_pMainDlg != nullptr && g_pMainDlg->StopRequested();
+}

@@ -8,8 +8,12 @@ namespace {
 std::atomic<IUsbBackend*> g_backend{nullptr};
 }
 
-IUsbBackend* CurrentUsbBackend() { return g_backend.load(); }
+IUsbBackend* CurrentUsbBackend() {
+    return g_backend.load();
+}
 
-void SetCurrentUsbBackend(IUsbBackend* backend) { g_backend.store(backend); }
+void SetCurrentUsbBackend(IUsbBackend* backend) {
+    g_backend.store(backend);
+}
 
 }  // namespace uafw::usb

@@ -22,9 +22,9 @@ inline constexpr std::uint32_t kErrTimeout = 1460;       // ERROR_TIMEOUT
 
 // One hub on the way from a device up to the root hub.
 struct HubLink {
-    std::uint32_t nodeId = 0;   // the hub's node id
-    std::uint8_t port = 0;      // port on this hub that leads towards the device
-    bool isRoot = false;        // true for the root hub
+    std::uint32_t nodeId = 0;        // the hub's node id
+    std::uint8_t port = 0;           // port on this hub that leads towards the device
+    bool isRoot = false;             // true for the root hub
     std::uint8_t usbGeneration = 0;  // root hub only: 2 = USB 2.0, 3 = USB 3.x
 };
 
@@ -36,7 +36,7 @@ struct UsbDeviceInfo {
     std::uint8_t audioControlInterface = 0;
     std::uint32_t parentNodeId = 0;  // the hub the device hangs on
     std::uint8_t parentPort = 0;     // its port number on that hub
-    std::string displayName;        // product text for lists
+    std::string displayName;         // product text for lists
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     std::uint16_t bcdDevice = 0;
@@ -54,8 +54,8 @@ struct UsbOsIdentity {
 using UsbHandle = std::uint64_t;  // 0 = none
 
 struct UsbTransferResult {
-    std::uint32_t error = 0;       // 0 on success, else a code of the vocabulary above
-    std::uint32_t transferred = 0; // bytes moved in the data stage
+    std::uint32_t error = 0;        // 0 on success, else a code of the vocabulary above
+    std::uint32_t transferred = 0;  // bytes moved in the data stage
     bool ok() const { return error == 0; }
 };
 

@@ -16,7 +16,12 @@ TEST(FakeClockPort, WaitUntilTimesOutInVirtualTime) {
     uafw::FakeClock fake;
     uafw::ScopedClock use(fake);
     int polls = 0;
-    EXPECT_FALSE(uafw::Clock().WaitUntil([&] { ++polls; return false; }, 100, 10));
+    EXPECT_FALSE(uafw::Clock().WaitUntil(
+        [&] {
+            ++polls;
+            return false;
+        },
+        100, 10));
     EXPECT_EQ(fake.NowMs(), 100u);
     EXPECT_EQ(polls, 11);
 }

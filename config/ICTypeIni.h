@@ -37,16 +37,18 @@ public:
     bool MatchChipId(std::uint8_t reg1, std::uint8_t reg2);
     // Reads "Bus Type" (sets g_nBusType when it is a known bus) and "Ic Name" (the chip name).
     void ReadChipTypeInfo();
-    // True and the "BINARY" id of the description's "Def Bin" image when that name is known.
+    // True and the "BINARY" id of the description's "Def Bin" image when that name is known;
+    // otherwise false and id 0.
     bool DefaultFirmwareId(std::int32_t& id) const;
-    // True and the "BINARY" id of a firmware-resource name (exact, case-sensitive). With no
-    // description listed the id is 0 and the result false.
+    // True and the "BINARY" id of a firmware-resource name (exact, case-sensitive); otherwise
+    // false and id 0. With no description listed nothing is looked up.
     bool FirmwareIdByName(const std::string& name, std::int32_t& id) const;
     // Integer entry of "Vendor Info M1" (0 when missing); true when the entry exists.
     bool GetVendorValue(const std::string& entry, std::int32_t& value) const;
     // "ConfigSize" of "Vendor Info M1" (0 when missing); true when the entry exists.
     bool GetConfigSize(std::int32_t& value) const;
-    // True when the "ICINI" resource exists, is not empty and was parsed into the document.
+    // True when the "ICINI" resource exists, is not empty and was parsed into the document to its
+    // end; a missing or empty resource leaves the document untouched.
     bool LoadIniResource(std::int32_t id);
     // Reads the file named by the selected description name (relative to the current directory).
     bool LoadIniFile();

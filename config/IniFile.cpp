@@ -81,6 +81,9 @@ bool CIniFile::LoadFromFile() {
         if (!ParseLine(line, current))
             return false;
     }
+    // A read error (for example a path naming a directory) is not the end of the file.
+    if (in.bad())
+        return false;
     return !m_sectionNames.empty();
 }
 
@@ -225,11 +228,24 @@ int CIniFile::EntryCount(int sectionIndex) const {
     return static_cast<int>(m_sections[static_cast<std::size_t>(sectionIndex)].names.size());
 }
 
+const std::string& CIniFile::SectionName(int index) const {
+    static const std::string kNone;
+    if (index < 0 || index >= SectionCount())
+        return kNone;
+    return m_sectionNames[static_cast<std::size_t>(index)];
+}
+
 const std::string& CIniFile::EntryName(int sectionIndex, int entryIndex) const {
-    return m_sections.at(static_cast<std::size_t>(sectionIndex))
-        .names.at(static_cast<std::size_t>(entryIndex));
+    static const std::string kNone;
+    if (entryIndex < 0 || entryIndex >= EntryCount(sectionIndex))
+        return kNone;
+    return m_sections[static_cast<std::size_t>(sectionIndex)]
+        .names[static_cast<std::size_t>(entryIndex)];
 }
 
 const std::vector<std::string>& CIniFile::SectionNotes(int sectionIndex) const {
-    return m_sections.at(static_cast<std::size_t>(sectionIndex)).notes;
+    static const std::vector<std::string> kNone;
+    if (sectionIndex < 0 || sectionIndex >= SectionCount())
+        return kNone;
+    return m_sections[static_cast<std::size_t>(sectionIndex)].notes;
 }

@@ -40,9 +40,10 @@ public:
     bool AddSectionNote(const std::string& section, const std::string& text);
     void AddFileNote(const std::string& text) { m_fileNotes.push_back(text); }
 
-    // Read access for callers that walk the document.
+    // Read access for callers that walk the document; an index out of range gives an empty
+    // name or list.
     int SectionCount() const { return static_cast<int>(m_sectionNames.size()); }
-    const std::string& SectionName(int index) const { return m_sectionNames.at(index); }
+    const std::string& SectionName(int index) const;
     int EntryCount(int sectionIndex) const;
     const std::string& EntryName(int sectionIndex, int entryIndex) const;
     const std::vector<std::string>& SectionNotes(int sectionIndex) const;

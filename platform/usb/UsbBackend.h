@@ -13,11 +13,16 @@
 
 namespace uafw::usb {
 
+inline constexpr std::uint32_t kErrAccessDenied = 5;     // ERROR_ACCESS_DENIED (no permission)
+inline constexpr std::uint32_t kErrInvalidHandle = 6;    // ERROR_INVALID_HANDLE (not open)
+inline constexpr std::uint32_t kErrNotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY
 inline constexpr std::uint32_t kErrNotReady = 21;        // ERROR_NOT_READY
 inline constexpr std::uint32_t kErrGenFailure = 31;      // ERROR_GEN_FAILURE (stall, refused)
+inline constexpr std::uint32_t kErrNotSupported = 50;    // ERROR_NOT_SUPPORTED
 inline constexpr std::uint32_t kErrInvalidParam = 87;    // ERROR_INVALID_PARAMETER
 inline constexpr std::uint32_t kErrNoMoreItems = 259;    // ERROR_NO_MORE_ITEMS
 inline constexpr std::uint32_t kErrNotConnected = 1167;  // ERROR_DEVICE_NOT_CONNECTED
+inline constexpr std::uint32_t kErrIoDevice = 1117;      // ERROR_IO_DEVICE (other I/O failure)
 inline constexpr std::uint32_t kErrTimeout = 1460;       // ERROR_TIMEOUT
 
 // One hub on the way from a device up to the root hub.
@@ -36,7 +41,7 @@ struct UsbDeviceInfo {
     std::uint8_t audioControlInterface = 0;
     std::uint32_t parentNodeId = 0;  // the hub the device hangs on
     std::uint8_t parentPort = 0;     // its port number on that hub
-    std::string displayName;         // product text for lists
+    std::string displayName;         // product text for lists; empty when the device has none
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     std::uint16_t bcdDevice = 0;

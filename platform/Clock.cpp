@@ -57,6 +57,10 @@ IClock& Clock() {
     return *g_clock.load();
 }
 
+bool ClockIsReal() {
+    return g_clock.load() == &g_systemClock;
+}
+
 ScopedClock::ScopedClock(IClock& clock) : m_previous(g_clock.exchange(&clock)) {}
 
 ScopedClock::~ScopedClock() {

@@ -47,6 +47,11 @@ private:
 // The clock in use (the system clock unless a test installed another one).
 IClock& Clock();
 
+// True while the clock in use is the real system clock. Waits on kernel objects (mutexes,
+// semaphores, condition variables) then block in the kernel with a real deadline; under any
+// other clock they poll through that clock so that virtual time decides their time-outs.
+bool ClockIsReal();
+
 // Installs `clock` as the clock in use until the returned guard ends; the previous clock is
 // restored then. The clock must outlive the guard.
 class ScopedClock {

@@ -1,0 +1,172 @@
+#include "app/DebugCapture.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <system_error>
+#include <utility>
+
+namespace {
+
+// The capture loop looks at the stop flag at least this often, also when no text arrives.
+constexpr std::uint32_t kStopPollMs = 100;
+
+// The capture file, closed on every way out of the thread.
+class CaptureFile {
+public:
+    explicit CaptureFile(const std::string& path)
+        : m_fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_SYNC | O_CLOEXEC, 0666)) {}
+    ~CaptureFile() { Close(); }
+    CaptureFile(const CaptureFile&) = delete;
+    CaptureFile& operator=(const CaptureFile&) = delete;
+
+    bool IsOpen() const { return m_fd >= 0; }
+    void Append(const std::string& bytes) {
+        std::size_t done = 0;
+        while (m_fd >= 0 && done < bytes.size()) {
+            const ssize_t n = write(m_fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return;
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    void Close() {
+        if (m_fd >= 0)
+            close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd;
+};
+
+void Print(const char* text) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+DebugCapture::DebugCapture(std::string directory, uafw::DebugOutputNames names)
+    : m_directory(std::move(directory)), m_names(std::move(names)) {
+    if (m_directory.empty())
+        m_directory = "./";
+    else if (m_directory.back() != '/')
+        m_directory += '/';
+}
+
+DebugCapture::~DebugCapture() {
+    Stop();
+}
+
+std::string DebugCapture::LogPath() const {
+    return m_directory + "DebugLog.txt";
+}
+
+bool DebugCapture::Start() {
+    Stop();
+    auto state = std::make_shared<State>();
+    state->path = LogPath();
+    state->names = m_names;
+    try {
+        m_thread = std::thread([state] {
+            state->result = Run(*state);
+            state->finished.Set();
+        });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    m_state = std::move(state);
+    return true;
+}
+
+bool DebugCapture::Stop(std::uint32_t waitMs) {
+    if (!m_state)
+        return true;
+    m_state->stop = 1;
+    // Wake the loop at once with an empty record of our own; the loop also looks at the stop
+    // flag on its own every kStopPollMs.
+    if (!m_state->finished.IsSet())
+        uafw::SendDebugOutput("", m_state->names);
+    const bool ended = m_state->finished.Wait(waitMs);
+    if (ended)
+        m_thread.join();
+    else
+        m_thread.detach();  // it keeps its own share of the state
+    m_state->done.Reset();
+    m_state.reset();
+    return ended;
+}
+
+bool DebugCapture::WaitUntilTracing(std::uint32_t timeoutMs) const {
+    return m_state && m_state->tracing.Wait(timeoutMs);
+}
+
+bool DebugCapture::IsDone() const {
+    return m_state && m_state->done.IsSet();
+}
+
+int DebugCapture::ThreadResult() const {
+    return m_state ? m_state->result.load() : -1;
+}
+
+int DebugCapture::Run(State& state) {
+    // 1. The capture file, replacing an earlier one.
+    CaptureFile file(state.path);
+    if (!file.IsOpen())
+        return 0;
+    // 2. Not done yet.
+    state.done.Reset();
+    // 3. Every process may use the channel: the objects are created with mode 0666.
+    // 4. The channel's objects.
+    uafw::DebugOutputReceiver channel(state.names);
+    switch (channel.Open()) {
+        case uafw::DebugOutputReceiver::OpenResult::kOk:
+            break;
+        case uafw::DebugOutputReceiver::OpenResult::kBufferReadyFailed:
+            Print("ERROR: CreateEvent DBWIN_BUFFER_READY\\n");
+            return 1;
+        case uafw::DebugOutputReceiver::OpenResult::kDataReadyFailed:
+            Print("ERROR: CreateEvent DBWIN_DATA_READY\\n");
+            return 1;
+        case uafw::DebugOutputReceiver::OpenResult::kMappingFailed:
+            Print("ERROR: CreateFileMapping DBWIN_BUFFER\\n");
+            return 1;
+        case uafw::DebugOutputReceiver::OpenResult::kViewFailed:
+            Print("ERROR: MapViewOfFile\\n");
+            return 1;
+    }
+    // 5. Ready for the first writer.
+    const auto ownPid = static_cast<std::uint32_t>(getpid());
+    channel.SignalBufferReady();
+    std::printf("Tracing PID: %d\n", static_cast<int>(ownPid));
+    std::fflush(stdout);
+    state.tracing.Set();
+    // 6. One record per turn. The buffer is offered once per turn only: offering it again while
+    // a writer fills it would let a second writer overwrite the first one's record.
+    while (state.stop == 0) {
+        channel.SignalBufferReady();
+        uafw::DebugOutputReceiver::DataWait wait;
+        do {
+            wait = channel.WaitDataReady(kStopPollMs);
+        } while (wait == uafw::DebugOutputReceiver::DataWait::kTimedOut && state.stop == 0);
+        if (wait == uafw::DebugOutputReceiver::DataWait::kFailed) {
+            Print("ERROR: WaitForSingleObject\\n");
+            return 1;
+        }
+        if (wait != uafw::DebugOutputReceiver::DataWait::kData)
+            break;
+        const uafw::DebugRecord record = channel.ReadRecord();
+        if (record.processId == ownPid)
+            file.Append(record.text);
+    }
+    // 7. Close the channel and the file, then report done.
+    file.Close();
+    channel.Close();
+    state.done.Set();
+    return 0;
+}

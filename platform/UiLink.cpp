@@ -3,10 +3,6 @@
 #include "platform/AppState.h"
 
 std::atomic<std::int32_t> g_ErrCode{0};
-std::int32_t g_bCmdLineMode = 0;
-std::int32_t g_nIniType = 0;
-std::atomic<std::int32_t> g_nProjectType{kProjectFlash};
-std::atomic<std::int32_t> g_nBusType{kBusUsb};
 
 CMainWindowLink* g_pMainDlg = nullptr;
 CDeviceInfoSink* g_pDeviceInfoSink = nullptr;

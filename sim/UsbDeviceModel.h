@@ -21,8 +21,13 @@ struct SetupPacket {
 struct ControlAnswer {
     enum class Kind { Ok, Stall, Gone, Timeout } kind = Kind::Ok;
     std::uint32_t transferred = 0;
+    // A failure with a specific code of the USB seam's vocabulary (for example 21, not ready),
+    // reported instead of the code that `kind` implies; 0 = the code of `kind`. Hosts that cannot
+    // carry such a code report `kind` (a stall for a not-ready answer).
+    std::uint32_t error = 0;
     static ControlAnswer Done(std::uint32_t n) { return {Kind::Ok, n}; }
     static ControlAnswer Stalled() { return {Kind::Stall, 0}; }
+    static ControlAnswer Failed(Kind kind, std::uint32_t code) { return {kind, 0, code}; }
 };
 
 class IUsbDeviceModel {
@@ -37,6 +42,9 @@ public:
     virtual ControlAnswer Control(const SetupPacket& setup, std::span<std::uint8_t> data) = 0;
     // False while the device is off the bus (after an unplug or during re-enumeration).
     virtual bool Attached() const = 0;
+    // Counts the device's appearances on the bus: a new value means that it left the bus and
+    // enumerated again (new device number, possibly other descriptors).
+    virtual std::uint32_t Generation() const { return 0; }
 };
 
 }  // namespace uafw::sim

@@ -1,6 +1,5 @@
 #include "platform/OperationLog.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -8,6 +7,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/FileAttributes.h"
 #include "platform/ProgramPath.h"
 #include "platform/TextCodec.h"
 
@@ -80,9 +80,7 @@ void OperationLog::Initialise(const std::string& directory, bool fileOutput) {
         m_file = nullptr;
     }
     m_path = directory + "Log.txt";
-    struct stat st {};
-    if (::stat(m_path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0)
-        ::chmod(m_path.c_str(), (st.st_mode & 07777) | S_IWUSR);
+    ClearReadOnly(m_path);
     m_bFileOutput = 0;
     m_enabled = kLogAllCategories;
     if (fileOutput) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -82,6 +83,10 @@ struct SelectCase {
     int expectedId;
 };
 
+void PrintTo(const SelectCase& c, std::ostream* os) {
+    *os << "\"" << c.selectedName << "\"";
+}
+
 class StartUpSelection : public Catalogue, public ::testing::WithParamInterface<SelectCase> {};
 
 TEST_P(StartUpSelection, SelectedNameMustEqualUpperCaseModelName) {
@@ -130,6 +135,10 @@ struct ChipIdCase {
     int position;  // the only position whose description identifies the chip
     std::uint8_t chipCode;
 };
+
+void PrintTo(const ChipIdCase& c, std::ostream* os) {
+    *os << "0x" << std::hex << int(c.reg1) << ", 0x" << int(c.reg2);
+}
 
 class IdentifyByRegisters : public Catalogue, public ::testing::WithParamInterface<ChipIdCase> {};
 
@@ -191,6 +200,10 @@ struct MatchCase {
     bool matches;
     std::uint8_t chipCode;
 };
+
+void PrintTo(const MatchCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class MatchRegisterSections : public Catalogue, public ::testing::WithParamInterface<MatchCase> {};
 
@@ -275,6 +288,10 @@ struct NameCase {
     std::int32_t id;
 };
 
+void PrintTo(const NameCase& c, std::ostream* os) {
+    *os << "\"" << c.name << "\"";
+}
+
 class FirmwareByName : public Catalogue, public ::testing::WithParamInterface<NameCase> {};
 
 TEST_P(FirmwareByName, ExactCaseSensitiveLookup) {
@@ -306,6 +323,10 @@ struct DefaultCase {
     int position;
     std::int32_t id;
 };
+
+void PrintTo(const DefaultCase& c, std::ostream* os) {
+    *os << "position " << c.position;
+}
 
 class DefaultFirmware : public Catalogue, public ::testing::WithParamInterface<DefaultCase> {};
 
@@ -342,6 +363,10 @@ struct LayoutCase {
     std::int32_t configSize;
     std::int32_t tagAddress;
 };
+
+void PrintTo(const LayoutCase& c, std::ostream* os) {
+    *os << c.iniId;
+}
 
 class LayoutValues : public Catalogue, public ::testing::WithParamInterface<LayoutCase> {};
 
@@ -382,6 +407,10 @@ struct BusCase {
     const char* text;
     std::int32_t busType;  // starting from MIPI, so that "unchanged" is visible
 };
+
+void PrintTo(const BusCase& c, std::ostream* os) {
+    *os << c.text;
+}
 
 class ChipTypeInfo : public Catalogue, public ::testing::WithParamInterface<BusCase> {};
 

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,10 @@ struct IntCase {
     const char* text;
     std::int32_t expected;
 };
+
+void PrintTo(const IntCase& c, std::ostream* os) {
+    *os << c.text;
+}
 
 class IniParseInt : public ::testing::TestWithParam<IntCase> {};
 
@@ -58,6 +63,10 @@ struct LookupCase {
     const char* entry;
     const char* expected;  // nullptr: the lookup gives the default
 };
+
+void PrintTo(const LookupCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class IniLookup : public ::testing::TestWithParam<LookupCase> {};
 
@@ -111,6 +120,10 @@ struct StopCase {
     const char* printed;
     int sectionsKept;
 };
+
+void PrintTo(const StopCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class IniStop : public ::testing::TestWithParam<StopCase> {};
 

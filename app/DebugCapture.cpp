@@ -69,6 +69,8 @@ std::string DebugCapture::LogPath() const {
 
 bool DebugCapture::Start() {
     Stop();
+    m_lastResult = -1;
+    m_lastDone = false;
     auto state = std::make_shared<State>();
     state->path = LogPath();
     state->names = m_names;
@@ -97,6 +99,8 @@ bool DebugCapture::Stop(std::uint32_t waitMs) {
         m_thread.join();
     else
         m_thread.detach();  // it keeps its own share of the state
+    m_lastResult = ended ? m_state->result.load() : -1;
+    m_lastDone = m_state->done.IsSet();
     m_state->done.Reset();
     m_state.reset();
     return ended;
@@ -111,7 +115,7 @@ bool DebugCapture::IsDone() const {
 }
 
 int DebugCapture::ThreadResult() const {
-    return m_state ? m_state->result.load() : -1;
+    return m_state ? m_state->result.load() : m_lastResult;
 }
 
 int DebugCapture::Run(State& state) {

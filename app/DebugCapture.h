@@ -35,11 +35,14 @@ public:
 
     // Waits at most `timeoutMs` until the thread listens ("Tracing PID" printed).
     bool WaitUntilTracing(std::uint32_t timeoutMs) const;
-    // True once the thread ended through its normal stop path (the done event). Stop() resets it.
+    // The done event: set when the thread ended through its stop path. Stop() resets it.
     bool IsDone() const;
-    // The thread's result once it ended: 0 normal end or capture file not created, 1 a failed
-    // channel set-up or wait; -1 while it runs or before a start.
+    // The result of the thread once it ended (also after Stop(), until the next start): 0 after
+    // its stop path or when the capture file could not be created, 1 after a failed channel
+    // set-up or wait; -1 while it runs, before a start, or when Stop() gave up waiting.
     int ThreadResult() const;
+    // After Stop(): whether the stopped thread had set its done event.
+    bool StoppedThroughDone() const { return m_lastDone; }
     // DebugLog.txt in the capture's directory.
     std::string LogPath() const;
 
@@ -61,4 +64,6 @@ private:
     uafw::DebugOutputNames m_names;
     std::shared_ptr<State> m_state;
     std::thread m_thread;
+    int m_lastResult = -1;
+    bool m_lastDone = false;
 };

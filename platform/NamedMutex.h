@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Wait.h"
+
 namespace uafw {
 
 enum class MutexWait {

@@ -122,17 +122,29 @@ int CParseArg::Parse_Arg_Normal(const std::vector<std::string>& args) {
     m_strOption = arg2;
     m_strFile = ArgOrEmpty(args, 3);
     m_cAction = KeywordAction(m_strOption);
+    // Whether argument 3 is the action's file; otherwise "-d" may already stand there.
+    bool fileInArg3 = true;
     if (m_cAction == kActionNone) {
         // Any other text names the image to write.
         m_strFile = m_strOption;
         m_cAction = kActionWrite;
+        fileInArg3 = false;
     } else if (m_cAction == kActionDumpSpi) {
         m_dwReadLength = kDumpSpiReadLength;
+    } else if (m_cAction == kActionErase || m_cAction == kActionVersion) {
+        fileInArg3 = false;
     }
 
     m_nFirstDevPos = 0;
-    if (args.size() > 4 && SameIgnoringCase(args[4], "-d"))
+    if (args.size() > 4 && SameIgnoringCase(args[4], "-d")) {
         m_nFirstDevPos = DecimalValue(ArgOrEmpty(args, 5));
+    } else if (!fileInArg3 && args.size() > 3 && SameIgnoringCase(args[3], "-d")) {
+        // "-f -erase -d n", "-f -version -d n" and "-f <file> -d n": the actions without a file
+        // in argument 3 take "-d n" right after argument 2.
+        m_nFirstDevPos = DecimalValue(ArgOrEmpty(args, 4));
+        if (m_cAction != kActionWrite)
+            m_strFile.clear();
+    }
     return 1;
 }
 

@@ -130,7 +130,9 @@ void OperationLog::Emit(const char* name, std::uint32_t category, const char* fo
         AppendCut(m_line, u":> ");
     }
     AppendCut(m_line, Utf8ToUtf16(text));
-    if (!m_line.empty() && m_line.back() == u'\n' && m_line.size() < kLineCapacity) {
+    // A final bare line feed becomes CR LF; a text that already ends in CR LF keeps it.
+    const std::size_t n = m_line.size();
+    if (n > 0 && m_line[n - 1] == u'\n' && (n < 2 || m_line[n - 2] != u'\r') && n < kLineCapacity) {
         m_line.back() = u'\r';
         m_line.push_back(u'\n');
     }

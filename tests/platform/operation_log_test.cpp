@@ -92,11 +92,14 @@ TEST_F(OperationLogTest, FinalLineFeedBecomesCrLf) {
     scope.Line("Load File Data Fail!\n");
     scope.Line("two\nlines\n");
     scope.Line("inner\nonly");
-    ASSERT_EQ(Lines().size(), 3u);
+    scope.Line("Fail --- Invalid parameter!\r\n");
+    ASSERT_EQ(Lines().size(), 4u);
     EXPECT_EQ(Lines()[0], Header("CParseArg::LoadICTypeIni") + "Load File Data Fail!\r\n");
     // Only the final line feed is replaced.
     EXPECT_EQ(Lines()[1], Header("CParseArg::LoadICTypeIni") + "two\nlines\r\n");
     EXPECT_EQ(Lines()[2], Header("CParseArg::LoadICTypeIni") + "inner\nonly");
+    // A text that ends in CR LF already keeps it; no second CR is added.
+    EXPECT_EQ(Lines()[3], Header("CParseArg::LoadICTypeIni") + "Fail --- Invalid parameter!\r\n");
 }
 
 TEST_F(OperationLogTest, TickCountComesFromTheClockPort) {

@@ -5,9 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "app/ParseArg.h"
+#include "config/ICTypeIni.h"
 #include "config/IniFile.h"
 #include "config/Settings.h"
 #include "platform/AppState.h"
+#include "platform/OsInfo.h"
 #include "platform/Resources.h"
 #include "platform/UiLink.h"
 
@@ -157,8 +160,53 @@ TEST(PostUIMessageWindow, PostsToTheWindowWhenOneExists) {
     EXPECT_EQ(g_ErrCode, 0);
 }
 
-TEST(AppVersion, StartUpVersionTextFitsItsBuffer) {
-    EXPECT_EQ(sizeof g_szAppVersion, 16u);
+// ---- start-up and shut-down ----------------------------------------------------------------
+
+TEST(StartUp, DialogRunCreatesAndReleasesTheProcessObjects) {
+    g_ErrCode = 0;
+    CVorloApp app;
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(app.InitInstance({"uafwtool"}));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "uafwtool: the main window is not available in this build yet\n");
+    EXPECT_EQ(app.DefaultSettingsText(), std::string(uafw::ResourceText("ICINI", 3032)));
+    ASSERT_NE(g_pSettings, nullptr);
+    EXPECT_EQ(ReadSettingInt(0, "CheckVIDPID_INI"), 1);
+    EXPECT_STREQ(g_szAppVersion, "3.0.24");
+    EXPECT_EQ(g_bCmdLineMode, 0);
+    ASSERT_NE(g_pICTypeIni, nullptr);
+    EXPECT_GT(g_pICTypeIni->IniNameCount(), 0);
+    ASSERT_NE(g_pOsInfo, nullptr);
+    EXPECT_GT(g_pOsInfo->m_dwMajorVersion, 0u);
+    ASSERT_NE(g_pParseArg, nullptr);
+    EXPECT_EQ(g_pDeviceInfoSink, g_pParseArg);
+
+    EXPECT_EQ(app.ExitInstance(), 1);
+    EXPECT_EQ(g_pSettings, nullptr);
+    EXPECT_EQ(g_pICTypeIni, nullptr);
+    EXPECT_EQ(g_pOsInfo, nullptr);
+    EXPECT_EQ(g_pParseArg, nullptr);
+    EXPECT_EQ(g_pDeviceInfoSink, nullptr);
+    g_ErrCode = 0;
 }
+
+struct ExitCase {
+    std::int32_t lastCode;
+    int status;
+};
+
+class ExitStatus : public ::testing::TestWithParam<ExitCase> {};
+
+TEST_P(ExitStatus, FollowsTheLastResultCode) {
+    g_ErrCode = GetParam().lastCode;
+    CVorloApp app;
+    EXPECT_EQ(app.ExitInstance(), GetParam().status);
+    EXPECT_EQ(g_ErrCode, GetParam().status);
+    g_ErrCode = 0;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ExitStatus,
+                         ::testing::Values(ExitCase{0, 0}, ExitCase{41706, 1}, ExitCase{41906, 1},
+                                           ExitCase{-1, 1}, ExitCase{1, 1}));
 
 }  // namespace

@@ -10,8 +10,11 @@
 
 namespace {
 
-// The capture loop looks at the stop flag at least this often, also when no text arrives.
-constexpr std::uint32_t kStopPollMs = 100;
+// The capture loop looks at the stop flag at least this often, also when no text arrives, so
+// that a stop never waits for a writer.
+constexpr std::uint32_t kStopPollMs = 20;
+// Records that the loop still takes once it has seen the stop flag, when they are waiting.
+constexpr int kRecordsTakenAfterStop = 64;
 
 // The capture file, closed on every way out of the thread.
 class CaptureFile {
@@ -89,11 +92,9 @@ bool DebugCapture::Start() {
 bool DebugCapture::Stop(std::uint32_t waitMs) {
     if (!m_state)
         return true;
+    // The loop sees the flag within kStopPollMs. Waking it with a record of our own instead would
+    // make the stop wait for the buffer when the loop has already seen the flag.
     m_state->stop = 1;
-    // Wake the loop at once with an empty record of our own; the loop also looks at the stop
-    // flag on its own every kStopPollMs.
-    if (!m_state->finished.IsSet())
-        uafw::SendDebugOutput("", m_state->names);
     const bool ended = m_state->finished.Wait(waitMs);
     if (ended)
         m_thread.join();
@@ -150,21 +151,29 @@ int DebugCapture::Run(State& state) {
     std::printf("Tracing PID: %d\n", static_cast<int>(ownPid));
     std::fflush(stdout);
     state.tracing.Set();
-    // 6. One record per turn. The buffer is offered once per turn only: offering it again while
-    // a writer fills it would let a second writer overwrite the first one's record.
-    while (state.stop == 0) {
-        channel.SignalBufferReady();
-        uafw::DebugOutputReceiver::DataWait wait;
-        do {
-            wait = channel.WaitDataReady(kStopPollMs);
-        } while (wait == uafw::DebugOutputReceiver::DataWait::kTimedOut && state.stop == 0);
+    // 6. One record per turn, until the stop flag is seen. The buffer is offered again only
+    // after its record was read: offering it while a writer fills it would let the next writer
+    // overwrite that record unread. Once the flag is set, records that are already waiting are
+    // still taken (a bounded number, so that busy writers cannot hold the stop up).
+    int leftAfterStop = kRecordsTakenAfterStop;
+    for (;;) {
+        const bool stopping = state.stop != 0;
+        if (stopping && leftAfterStop-- == 0)
+            break;
+        const uafw::DebugOutputReceiver::DataWait wait =
+            channel.WaitDataReady(stopping ? 0 : kStopPollMs);
         if (wait == uafw::DebugOutputReceiver::DataWait::kFailed) {
             Print("ERROR: WaitForSingleObject\\n");
             return 1;
         }
-        if (wait != uafw::DebugOutputReceiver::DataWait::kData)
-            break;
+        if (wait != uafw::DebugOutputReceiver::DataWait::kData) {
+            if (stopping)
+                break;
+            continue;
+        }
+        // The record is copied out first, so the next writer need not wait for the disk.
         const uafw::DebugRecord record = channel.ReadRecord();
+        channel.SignalBufferReady();
         if (record.processId == ownPid)
             file.Append(record.text);
     }

@@ -19,8 +19,8 @@ namespace {
 
 // How long a writer waits for its turn among writers and for the capture to free the buffer.
 // Like the system's own writer it then gives up: debug output must never hold up the program.
-constexpr std::uint32_t kWriterLockWaitMs = 200;
-constexpr std::uint32_t kBufferReadyWaitMs = 100;
+constexpr std::uint32_t kWriterLockWaitMs = 500;
+constexpr std::uint32_t kBufferReadyWaitMs = 250;
 // How long a starting capture waits for a writer's short look at the liveness lock.
 constexpr int kAliveLockTries = 100;
 

@@ -34,11 +34,15 @@ TEST(UsbdevfsRecord, CarriesTheAddressIdentityAndDescriptorsLibusbReads) {
     EXPECT_TRUE(Has(r, "A: bcdDevice=0100\\n"));
     EXPECT_TRUE(Has(r, "A: product=Codec \\\\ one\\n"));
     EXPECT_EQ(r.find("A: serial="), std::string::npos);  // no serial given, no attribute
-    EXPECT_TRUE(Has(r,
-                    "H: descriptors=12010002000000400912507000010102030109023f00"
-                    "030100805009040000000300000009040100000101000009240100011600010213"
-                    "24080609120000000103000009040200000102000000") ||
-                r.find("H: descriptors=120100020000004009125070") != std::string::npos);
+    std::string hex;
+    for (const auto* part : {&f.deviceDescriptor, &f.configuration}) {
+        for (std::uint8_t b : *part) {
+            static const char* digits = "0123456789abcdef";
+            hex += digits[b >> 4];
+            hex += digits[b & 15];
+        }
+    }
+    EXPECT_TRUE(Has(r, "H: descriptors=" + hex));
 }
 
 TEST(UsbdevfsRecord, RefusesDescriptorsThatDescribeNoDevice) {

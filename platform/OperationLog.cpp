@@ -151,13 +151,11 @@ void OperationLog::Emit(const char* name, std::uint32_t category, const char* fo
 }
 
 std::uint32_t OperationLog::EnabledCategories() const {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_enabled;
+    return m_enabled.load();
 }
 
 void OperationLog::SetEnabledCategories(std::uint32_t mask) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_enabled = mask;
+    m_enabled.store(mask);
 }
 
 bool OperationLog::FileOutput() const {

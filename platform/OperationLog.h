@@ -9,6 +9,7 @@
 // The file output is off by default: lines are composed and then dropped. With the environment
 // variable UAFW_LOG set to 1 at start-up, the lines are appended to Log.txt in the program
 // directory as UTF-16 little-endian text without byte-order mark.
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -73,7 +74,8 @@ private:
     std::u16string m_line;
     std::FILE* m_file = nullptr;
     std::string m_path;
-    std::uint32_t m_enabled = kLogAllCategories;
+    // Read before the lock is taken, so that a disabled category costs no locking.
+    std::atomic<std::uint32_t> m_enabled{kLogAllCategories};
     std::int32_t m_bFileOutput = 0;
     LineObserver m_observer;
 };

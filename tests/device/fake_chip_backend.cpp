@@ -365,6 +365,7 @@ UsbTransferResult FakeChipBackend::ExtUnitRequest(FakeChip& chip, std::uint8_t b
             case 0x00C1:
             case 0x00C2:
             case 0x00C3:
+            case 0x00CA:
                 CopyOut(chip.mem, p(1) + chip.cursor, buffer, valid);
                 break;
             case 0x02C2:

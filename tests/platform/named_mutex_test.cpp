@@ -179,6 +179,25 @@ TEST_F(NamedMutexTest, OwnerProcessDyingHoldingItAbandonsTheLockToTheNextWaiter)
     EXPECT_EQ(WaitFromOtherProcess(30), static_cast<int>(MutexWait::kAcquired));
 }
 
+TEST_F(NamedMutexTest, OwnerDyingDuringTheWaitEndsItAsAbandoned) {
+    ProcessSignal locked;
+    const pid_t child = ForkChild([&] {
+        auto* lock = new NamedMutex(m_name);  // never closed
+        if (lock->Wait(1000) != MutexWait::kAcquired)
+            return 1;
+        locked.Notify();
+        usleep(50 * 1000);
+        return 0;  // ends holding it while the parent waits
+    });
+    ASSERT_TRUE(locked.Wait(5000));
+    NamedMutex lock(m_name);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(lock.Wait(5000), MutexWait::kAbandoned);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(WaitChild(child), 0);
+    EXPECT_TRUE(lock.Release());
+}
+
 TEST_F(NamedMutexTest, OwnerThreadEndingHoldingItAbandonsTheLock) {
     NamedMutex holder(m_name);
     std::thread([&] { ASSERT_EQ(holder.Wait(0), MutexWait::kAcquired); }).join();

@@ -12,3 +12,17 @@ void DeviceRecord::Close() {
     driverHandle = 0;
     interfaceOpen = false;
 }
+
+void DeviceRecord::Reset() {
+    Close();
+    tag = 0;
+    deviceNode = 0;
+    rootHubClass = kRootHubOther;
+    name.clear();
+    interfaceKind = 0;
+    ancestors.fill(0);
+    location.clear();
+    interfaceNumber = 0;
+    ancestorCount = 0;
+    capabilities.reset();
+}

@@ -52,6 +52,8 @@ struct DeviceRecord {
 
     // Detaches the device and marks the record unusable.
     void Close();
+    // Closes the record and clears every field.
+    void Reset();
     // Present, tagged, attached.
     bool Usable() const { return tag == kDeviceRecordTag && driverHandle != 0 && interfaceOpen; }
 

@@ -269,7 +269,8 @@ bool UmockdevHost::AppearLocked(Slot& slot, std::string& error) {
         return false;
     }
     const std::string devnode = "/dev/" + UsbDevNode(f.bus, f.devnum);
-    auto node = std::make_shared<UsbdevfsNode>(slot.model, slot.where.node);
+    const std::uint32_t generation = slot.model->Generation();
+    auto node = std::make_shared<UsbdevfsNode>(slot.model, slot.where.node, generation);
     {
         std::lock_guard lock(nodesMu_);
         if (auto it = nodes_.find(devnode); it != nodes_.end()) {
@@ -291,6 +292,7 @@ bool UmockdevHost::AppearLocked(Slot& slot, std::string& error) {
         return false;
     }
     slot.devnum = f.devnum;
+    slot.generation = generation;
     slot.node = std::move(node);
     slot.present = true;
     return true;
@@ -311,6 +313,9 @@ void UmockdevHost::DisappearLocked(Slot& slot) {
 void UmockdevHost::SyncLocked() {
     for (auto& [id, slot] : slots_) {
         const bool want = slot.cable && slot.model->Attached();
+        if (want && slot.present && slot.model->Generation() != slot.generation) {
+            DisappearLocked(slot);  // it left and came back between two looks
+        }
         if (want && !slot.present) {
             std::string error;
             AppearLocked(slot, error);

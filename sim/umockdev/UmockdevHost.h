@@ -10,7 +10,9 @@
 // A device is on the bus while its cable is plugged and its model reports Attached(). A watcher
 // thread follows the models: a model that leaves the bus (a reset) is removed (uevent "remove",
 // then every ioctl on its old node fails with ENODEV) and re-appears with a new device number on
-// the same port when it comes back, as the kernel does on re-enumeration.
+// the same port when it comes back, as the kernel does on re-enumeration. A model whose
+// appearance counter moved on while the watcher did not look (a quick reset) is removed and added
+// again all the same.
 #include <umockdev.h>
 
 #include <atomic>
@@ -69,6 +71,7 @@ private:
         bool cable = true;
         bool present = false;
         std::uint8_t devnum = 0;
+        std::uint32_t generation = 0;  // the model's appearance counter when it appeared
         std::shared_ptr<UsbdevfsNode> node;
     };
 

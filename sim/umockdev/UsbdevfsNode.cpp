@@ -58,8 +58,9 @@ bool Traced() {
 
 }  // namespace
 
-UsbdevfsNode::UsbdevfsNode(std::shared_ptr<IUsbDeviceModel> model, UsbdevfsNodeOptions options)
-    : model_(std::move(model)), options_(std::move(options)) {
+UsbdevfsNode::UsbdevfsNode(std::shared_ptr<IUsbDeviceModel> model, UsbdevfsNodeOptions options,
+                           std::uint32_t generation)
+    : model_(std::move(model)), options_(std::move(options)), generation_(generation) {
     for (const InterfaceInfo& itf : Interfaces(model_->ConfigurationDescriptor())) {
         interfaces_.insert(itf.number);
         if (itf.interfaceClass == kAudioClass) {
@@ -79,14 +80,21 @@ UsbdevfsNode::~UsbdevfsNode() {
 
 void UsbdevfsNode::MarkGone() {
     std::lock_guard lock(mu_);
+    GoneLocked();
+}
+
+void UsbdevfsNode::GoneLocked() {
+    if (gone_) {
+        return;
+    }
     gone_ = true;
-    for (UMockdevIoctlData* u : done_) {
-        g_object_unref(u);
-    }
+    // The kernel kills the URBs still in flight; they complete with -ESHUTDOWN.
     for (UMockdevIoctlData* u : inflight_) {
-        g_object_unref(u);
+        auto* urb = reinterpret_cast<usbdevfs_urb*>(u->data);
+        urb->status = -ESHUTDOWN;
+        urb->actual_length = 0;
+        done_.push_back(u);
     }
-    done_.clear();
     inflight_.clear();
     claimed_.clear();
 }
@@ -120,7 +128,15 @@ bool UsbdevfsNode::Handle(UMockdevIoctlClient* client) {
         std::fprintf(stderr, "usbdevfs %s: ioctl nr %lu\n",
                      umockdev_ioctl_client_get_devnode(client), request & 0xFF);
     }
+    if (!gone_ && model_->Generation() != generation_) {
+        GoneLocked();  // the device appeared anew: this node belongs to its old appearance
+    }
     if (gone_) {
+        // As after a disconnect: URBs that completed (or were killed) can still be reaped,
+        // everything else fails.
+        if ((request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY) && !done_.empty()) {
+            return ReapUrb(client, arg);
+        }
         Complete(client, ENODEV);
         return true;
     }

@@ -5,7 +5,8 @@
 // It keeps the kernel's per-device state: which interfaces a kernel driver is bound to (the audio
 // driver on every audio interface when the device appears), which interfaces are claimed, the
 // completed URBs waiting to be reaped and those the device has not answered yet (a time-out: they
-// complete when discarded). After MarkGone() every ioctl fails with ENODEV, as after an unplug.
+// complete when discarded). After MarkGone() every ioctl fails with ENODEV, as after an unplug,
+// except the reaping of URBs that had completed (or were killed by the disconnect).
 #include <umockdev.h>
 
 #include <cstdint>
@@ -30,7 +31,10 @@ struct UsbdevfsNodeOptions {
 
 class UsbdevfsNode {
 public:
-    UsbdevfsNode(std::shared_ptr<IUsbDeviceModel> model, UsbdevfsNodeOptions options);
+    // `generation` is the model's appearance counter this node belongs to; once the model has
+    // appeared anew, this node is a stale one and answers ENODEV.
+    UsbdevfsNode(std::shared_ptr<IUsbDeviceModel> model, UsbdevfsNodeOptions options,
+                 std::uint32_t generation);
     ~UsbdevfsNode();
     UsbdevfsNode(const UsbdevfsNode&) = delete;
     UsbdevfsNode& operator=(const UsbdevfsNode&) = delete;
@@ -47,6 +51,7 @@ public:
     int ControlTransfers() const;
 
 private:
+    void GoneLocked();
     bool SubmitUrb(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
     bool ReapUrb(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
     bool DiscardUrb(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
@@ -60,6 +65,7 @@ private:
     UsbdevfsNodeOptions options_;
     std::set<std::uint8_t> interfaces_;
     mutable std::mutex mu_;
+    std::uint32_t generation_;
     bool gone_ = false;
     std::map<std::uint8_t, std::string> drivers_;
     std::set<std::uint8_t> claimed_;

@@ -76,6 +76,15 @@ std::unique_ptr<UmockdevHost> UmockdevHost::Create(std::string& error) {
     return std::unique_ptr<UmockdevHost>(new UmockdevHost(testbed));
 }
 
+std::unique_ptr<UmockdevHost> UmockdevHost::CreateForChildren(std::string& error) {
+    UMockdevTestbed* testbed = umockdev_testbed_new();
+    if (testbed == nullptr) {
+        error = "umockdev could not create a testbed";
+        return nullptr;
+    }
+    return std::unique_ptr<UmockdevHost>(new UmockdevHost(testbed));
+}
+
 UmockdevHost::UmockdevHost(UMockdevTestbed* testbed)
     : testbed_(testbed), handler_(umockdev_ioctl_base_new()) {
     g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&UmockdevHost::OnIoctl), this);
@@ -225,10 +234,17 @@ int UmockdevHost::Plug(std::shared_ptr<IUsbDeviceModel> model, const UmockdevPlu
     }
     std::lock_guard lock(bedMu_);
     const std::string name = Name(where.bus, where.ports, where.ports.size());
+    // A port holds one device: a chip, or a hub that the ports of other chips lead through.
+    if (hubPaths_.count(name) != 0) {
+        error = "port " + name + " holds a hub";
+        return 0;
+    }
     for (const auto& [id, other] : slots_) {
-        if (other.name == name) {
-            error = "port " + name + " is taken";
-            return 0;
+        for (std::size_t depth = 1; depth <= where.ports.size(); ++depth) {
+            if (other.name == Name(where.bus, where.ports, depth)) {
+                error = "port " + other.name + " is taken by a device";
+                return 0;
+            }
         }
     }
     if (!EnsureBusLocked(where.bus, 2, error) || !EnsureHubsLocked(where, error)) {

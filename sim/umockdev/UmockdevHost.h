@@ -38,8 +38,12 @@ struct UmockdevPlug {
 
 class UmockdevHost {
 public:
-    // Nullptr and a message in `error` when the process does not run under the preload.
+    // The testbed for this process's own libusb: nullptr and a message in `error` when the
+    // process does not run under the preload.
     static std::unique_ptr<UmockdevHost> Create(std::string& error);
+    // The testbed for other processes started with the preload and this process's UMOCKDEV_DIR
+    // in their environment; this process itself needs no preload.
+    static std::unique_ptr<UmockdevHost> CreateForChildren(std::string& error);
     ~UmockdevHost();
     UmockdevHost(const UmockdevHost&) = delete;
     UmockdevHost& operator=(const UmockdevHost&) = delete;

@@ -18,6 +18,12 @@ void CCurrentDevice::Set(std::unique_ptr<CZynCam> device, std::uint32_t node) {
     }
 }
 
+void CCurrentDevice::SetNode(std::uint32_t node) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_device)
+        m_node = node;
+}
+
 void CCurrentDevice::Close() {
     Set(nullptr, 0);
 }

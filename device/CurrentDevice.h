@@ -18,6 +18,8 @@ public:
     std::uint32_t Node() const { return m_node; }
     // Makes `device` current (destroying the previous one).
     void Set(std::unique_ptr<CZynCam> device, std::uint32_t node);
+    // The node of the current device after it re-enumerated.
+    void SetNode(std::uint32_t node);
     // Destroys the current device, if any.
     void Close();
     // Sets the current device's reconnect event; false when there is none.

@@ -170,6 +170,10 @@ struct TransportCase {
     TransportFactory make;
 };
 
+void PrintTo(const TransportCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class Families : public simtest::SimFixture, public ::testing::WithParamInterface<TransportCase> {
 protected:
     std::unique_ptr<Transport> m_t;

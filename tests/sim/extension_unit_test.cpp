@@ -21,6 +21,10 @@ struct RefusalCase {
     int status;
 };
 
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class Refusals : public simtest::SimFixture, public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(Refusals, StallTheRequestAndReportTheStatusCodeUntilCleared) {

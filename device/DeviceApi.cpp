@@ -150,27 +150,23 @@ int DA_GetIdsAndManufacturer(std::uint32_t node, std::uint16_t& vid, std::uint16
 }
 
 int DA_GetFirstManufacturer(std::string& manufacturer) {
+    if (DeviceLibraryLibType() == 0 && !CCurrentDevice::Instance().Get()) {
+        // Open entry 0 for the question and close it again.
+        if (DA_OpenByIndex(0) != 0) {
+            CZynCam* device = CCurrentDevice::Instance().Get();
+            std::string text;
+            if (ReadDeviceString(device->Record(), device->Capabilities().ManufacturerIndex(),
+                                 text))
+                manufacturer = text;
+            DA_Close();
+        }
+        return 1;
+    }
+    // Otherwise the system's tables answer for the first listed device.
     std::vector<DeviceListEntry> list;
-    if (DeviceLibraryLibType() != 0) {
-        uafw::usb::UsbOsIdentity identity;
-        if (EnumerateDeviceList(list) == 0 && OsIdentity(list[0].deviceNode, identity))
-            manufacturer = identity.manufacturer;
-        return 1;
-    }
-    if (CZynCam* device = CCurrentDevice::Instance().Get()) {
-        std::string text;
-        if (ReadDeviceString(device->Record(), device->Capabilities().ManufacturerIndex(), text))
-            manufacturer = text;
-        return 1;
-    }
-    // No current device: open entry 0 for the question and close it again.
-    if (DA_OpenByIndex(0) != 0) {
-        CZynCam* device = CCurrentDevice::Instance().Get();
-        std::string text;
-        if (ReadDeviceString(device->Record(), device->Capabilities().ManufacturerIndex(), text))
-            manufacturer = text;
-        DA_Close();
-    }
+    uafw::usb::UsbOsIdentity identity;
+    if (EnumerateDeviceList(list) == 0 && OsIdentity(list[0].deviceNode, identity))
+        manufacturer = identity.manufacturer;
     return 1;
 }
 

@@ -30,6 +30,8 @@ int DA_GetName(std::string& name);
 int DA_GetIds(std::uint32_t node, std::uint16_t& vid, std::uint16_t& pid, std::uint16_t& rev);
 int DA_GetIdsAndManufacturer(std::uint32_t node, std::uint16_t& vid, std::uint16_t& pid,
                              std::uint16_t& rev, std::string& manufacturer);
+// "Lib Type" 0 without current device: opens list entry 0, reads its manufacturer string and
+// closes it again; otherwise the system's tables answer for the first listed device.
 int DA_GetFirstManufacturer(std::string& manufacturer);
 int DA_GetSerial(std::uint32_t node, std::string& serial);
 // The device's port on its hub and the hub's node.

@@ -152,19 +152,25 @@ ResetTarget ChipCore::TakeReset() {
     return r;
 }
 
-bool ChipCore::WaitFlashIdle(std::uint64_t deadlineMs) {
-    IClock& clock = Clock();
-    const std::uint64_t now = clock.NowMs();
+bool ChipCore::WaitFlashIdle(const WaitBudget& wait) {
+    const std::uint64_t now = Clock().NowMs();
     const std::uint64_t until = m_mem.flash.BusyUntil();
     if (now >= until)
         return true;
-    if (deadlineMs != 0 && until > deadlineMs) {
-        if (deadlineMs > now)
-            clock.SleepMs(static_cast<std::uint32_t>(deadlineMs - now));
+    if (wait.deadlineMs != 0 && until > wait.deadlineMs) {
+        if (wait.deadlineMs > now)
+            wait.Sleep(static_cast<std::uint32_t>(wait.deadlineMs - now));
         return false;
     }
-    clock.SleepMs(static_cast<std::uint32_t>(until - now));
+    wait.Sleep(static_cast<std::uint32_t>(until - now));
     return true;
+}
+
+void WaitBudget::Sleep(std::uint32_t ms) const {
+    if (sleep)
+        sleep(ms);
+    else
+        Clock().SleepMs(ms);
 }
 
 std::uint8_t ChipCore::CheckFlashChange(std::uint64_t address, std::uint64_t length) const {
@@ -244,7 +250,7 @@ std::uint8_t ChipCore::Check(const Command& c) const {
 }
 
 CoreAnswer ChipCore::Read(const Command& c, std::vector<std::uint8_t>& reply,
-                          std::uint64_t deadlineMs) {
+                          const WaitBudget& wait) {
     CoreAnswer answer;
     answer.status = Check(c);
     if (answer.status != kStsRetNoErr)
@@ -272,7 +278,7 @@ CoreAnswer ChipCore::Read(const Command& c, std::vector<std::uint8_t>& reply,
         case Op::ReadCode:
         case Op::NorRead:
         case Op::SpiRead:
-            if (!WaitFlashIdle(deadlineMs)) {
+            if (!WaitFlashIdle(wait)) {
                 answer.timedOut = true;
                 return answer;
             }
@@ -356,7 +362,7 @@ std::vector<std::uint8_t> ChipCore::SignatureReply() {
 }
 
 CoreAnswer ChipCore::Write(const Command& c, std::span<const std::uint8_t> data,
-                           std::uint64_t deadlineMs) {
+                           const WaitBudget& wait) {
     CoreAnswer answer;
     answer.status = Check(c);
     if (answer.status != kStsRetNoErr)
@@ -367,7 +373,7 @@ CoreAnswer ChipCore::Write(const Command& c, std::span<const std::uint8_t> data,
                               c.op == Op::NorErase || c.op == Op::SpiEraseChip ||
                               c.op == Op::SpiEraseSector || c.op == Op::SpiEraseBlock ||
                               c.op == Op::NorTag || c.op == Op::SpiTag;
-    if (touchesFlash && !WaitFlashIdle(deadlineMs)) {
+    if (touchesFlash && !WaitFlashIdle(wait)) {
         answer.timedOut = true;
         return answer;
     }
@@ -403,7 +409,7 @@ CoreAnswer ChipCore::Write(const Command& c, std::span<const std::uint8_t> data,
         case Op::SpiEraseChip:
             m_mem.flash.Erase(0, static_cast<std::uint32_t>(m_mem.flash.Size()), now,
                               m_config.eraseMs);
-            if (c.waitForCompletion && !WaitFlashIdle(deadlineMs))
+            if (c.waitForCompletion && !WaitFlashIdle(wait))
                 answer.timedOut = true;
             break;
         case Op::SpiEraseSector:

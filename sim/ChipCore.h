@@ -3,6 +3,7 @@
 // registers, decides what it boots, and reports the status area.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <span>
 #include <vector>
@@ -22,6 +23,14 @@ struct CoreAnswer {
     std::uint8_t status = kStsRetNoErr;  // kStsRetNoErr, or the code of the refusal
     bool timedOut = false;               // the command waited past the transfer's time-out
     bool ok() const { return status == kStsRetNoErr && !timedOut; }
+};
+
+// How long a command may wait for the busy flash, and how it sleeps meanwhile (the chip lets
+// other requests in while one waits).
+struct WaitBudget {
+    std::uint64_t deadlineMs = 0;              // clock time the transfer times out at; 0 = no limit
+    std::function<void(std::uint32_t)> sleep;  // empty = the clock's own sleep
+    void Sleep(std::uint32_t ms) const;
 };
 
 // Devices on the chip's I2C bus other than the EEPROM: per slave address a 256-byte register
@@ -57,12 +66,11 @@ public:
     void Boot(bool intoRom);
     // Range, protection and capability checks of a command before its data phase.
     std::uint8_t Check(const Command& c) const;
-    // Runs a device-to-host command; `reply` receives its bytes. `deadlineMs` (0 = none) bounds
-    // the wait for a busy flash.
-    CoreAnswer Read(const Command& c, std::vector<std::uint8_t>& reply, std::uint64_t deadlineMs);
+    // Runs a device-to-host command; `reply` receives its bytes. `wait` bounds the wait for a
+    // busy flash.
+    CoreAnswer Read(const Command& c, std::vector<std::uint8_t>& reply, const WaitBudget& wait);
     // Runs a host-to-device or data-less command with the bytes sent.
-    CoreAnswer Write(const Command& c, std::span<const std::uint8_t> data,
-                     std::uint64_t deadlineMs);
+    CoreAnswer Write(const Command& c, std::span<const std::uint8_t> data, const WaitBudget& wait);
     // The reset a command asked for (cleared by the call).
     ResetTarget TakeReset();
 
@@ -73,7 +81,7 @@ public:
     bool RunningCode() const { return m_run.running.has_value(); }
 
 private:
-    bool WaitFlashIdle(std::uint64_t deadlineMs);
+    bool WaitFlashIdle(const WaitBudget& wait);
     std::uint8_t CheckFlashChange(std::uint64_t address, std::uint64_t length) const;
     bool EepromWidthAllowed(Op op) const;
     std::vector<std::uint8_t> SignatureReply();

@@ -38,11 +38,11 @@ ControlAnswer ExtensionUnitPort::Refuse(std::uint8_t status) {
 }
 
 ControlAnswer ExtensionUnitPort::Handle(const SetupPacket& setup, std::span<std::uint8_t> data,
-                                        std::uint64_t deadlineMs) {
+                                        const WaitBudget& wait) {
     const bool in = (setup.bmRequestType & 0x80) != 0;
     if (setup.wValue == kCommandControl) {
         if (!in && setup.bRequest == kSetCur)
-            return SetCommand(data, deadlineMs);
+            return SetCommand(data, wait);
         if (in && setup.bRequest == kGetCur) {
             // Status read-back: the status code followed by the last command block.
             std::array<std::uint8_t, 8> back = m_block;
@@ -62,7 +62,7 @@ ControlAnswer ExtensionUnitPort::Handle(const SetupPacket& setup, std::span<std:
         if (in && setup.bRequest == kGetCur)
             return GetData(data);
         if (!in && setup.bRequest == kSetCur)
-            return SetData(data, deadlineMs);
+            return SetData(data, wait);
         if (in && setup.bRequest == kGetLen && data.size() >= 2) {
             data[0] = static_cast<std::uint8_t>(m_dataSize);
             data[1] = static_cast<std::uint8_t>(m_dataSize >> 8);
@@ -73,8 +73,7 @@ ControlAnswer ExtensionUnitPort::Handle(const SetupPacket& setup, std::span<std:
     return ControlAnswer::Stalled();
 }
 
-ControlAnswer ExtensionUnitPort::SetCommand(std::span<std::uint8_t> data,
-                                            std::uint64_t deadlineMs) {
+ControlAnswer ExtensionUnitPort::SetCommand(std::span<std::uint8_t> data, const WaitBudget& wait) {
     if (data.size() != m_block.size())
         return Refuse(kStsErrLen);
     std::array<std::uint8_t, 8> block;
@@ -104,7 +103,7 @@ ControlAnswer ExtensionUnitPort::SetCommand(std::span<std::uint8_t> data,
     }
     switch (m_command.phase) {
         case Phase::None: {
-            const CoreAnswer a = m_core.Write(m_command, {}, deadlineMs);
+            const CoreAnswer a = m_core.Write(m_command, {}, wait);
             if (a.timedOut)
                 return ControlAnswer::Failed(ControlAnswer::Kind::Timeout, 0);
             if (!a.ok())
@@ -113,7 +112,7 @@ ControlAnswer ExtensionUnitPort::SetCommand(std::span<std::uint8_t> data,
             return ControlAnswer::Done(8);
         }
         case Phase::In: {
-            const CoreAnswer a = m_core.Read(m_command, m_buffer, deadlineMs);
+            const CoreAnswer a = m_core.Read(m_command, m_buffer, wait);
             if (a.timedOut)
                 return ControlAnswer::Failed(ControlAnswer::Kind::Timeout, 0);
             if (!a.ok())
@@ -130,7 +129,7 @@ ControlAnswer ExtensionUnitPort::SetCommand(std::span<std::uint8_t> data,
                 return Refuse(check);
             m_buffer.clear();
             if (m_command.length == 0) {
-                const CoreAnswer a = m_core.Write(m_command, {}, deadlineMs);
+                const CoreAnswer a = m_core.Write(m_command, {}, wait);
                 if (!a.ok())
                     return a.timedOut ? ControlAnswer::Failed(ControlAnswer::Kind::Timeout, 0)
                                       : Refuse(a.status);
@@ -162,7 +161,7 @@ ControlAnswer ExtensionUnitPort::GetData(std::span<std::uint8_t> data) {
     return ControlAnswer::Done(m_dataSize);
 }
 
-ControlAnswer ExtensionUnitPort::SetData(std::span<std::uint8_t> data, std::uint64_t deadlineMs) {
+ControlAnswer ExtensionUnitPort::SetData(std::span<std::uint8_t> data, const WaitBudget& wait) {
     if (m_stage != Stage::DataOut)
         return Refuse(kStsErrDir);
     if (data.size() != m_dataSize)
@@ -173,7 +172,7 @@ ControlAnswer ExtensionUnitPort::SetData(std::span<std::uint8_t> data, std::uint
     if (m_buffer.size() < m_command.length)
         return ControlAnswer::Done(m_dataSize);
     m_stage = Stage::Idle;
-    const CoreAnswer a = m_core.Write(m_command, m_buffer, deadlineMs);
+    const CoreAnswer a = m_core.Write(m_command, m_buffer, wait);
     m_buffer.clear();
     if (a.timedOut)
         return ControlAnswer::Failed(ControlAnswer::Kind::Timeout, 0);

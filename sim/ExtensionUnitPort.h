@@ -24,7 +24,7 @@ public:
     // True for a class request addressed to the extension unit of the AudioControl interface.
     static bool Addresses(const SetupPacket& setup);
     ControlAnswer Handle(const SetupPacket& setup, std::span<std::uint8_t> data,
-                         std::uint64_t deadlineMs);
+                         const WaitBudget& wait);
     // Back to the power-on state: data control size 8, no command, status 0.
     void Reset();
 
@@ -35,9 +35,9 @@ private:
     enum class Stage { Idle, DataIn, DataOut };
 
     ControlAnswer Refuse(std::uint8_t status);
-    ControlAnswer SetCommand(std::span<std::uint8_t> data, std::uint64_t deadlineMs);
+    ControlAnswer SetCommand(std::span<std::uint8_t> data, const WaitBudget& wait);
     ControlAnswer GetData(std::span<std::uint8_t> data);
-    ControlAnswer SetData(std::span<std::uint8_t> data, std::uint64_t deadlineMs);
+    ControlAnswer SetData(std::span<std::uint8_t> data, const WaitBudget& wait);
 
     ChipCore& m_core;
     std::uint16_t m_maxDataSize;

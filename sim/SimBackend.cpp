@@ -181,13 +181,18 @@ const SimBackend::Slot* SimBackend::PresentSlotLocked(std::uint32_t nodeId) cons
 std::vector<usb::UsbDeviceInfo> SimBackend::Enumerate() {
     std::lock_guard<std::mutex> guard(m_lock);
     RefreshLocked(true);
-    std::vector<usb::UsbDeviceInfo> list;
+    // Ordered by bus, then by the port numbers along the path (port 2 before port 10).
+    using Key = std::pair<std::uint8_t, std::vector<std::uint8_t>>;
+    std::vector<std::pair<Key, usb::UsbDeviceInfo>> found;
     for (const Slot& slot : m_slots) {
         if (slot.present)
-            list.push_back(slot.info);
+            found.emplace_back(Key{slot.bus, SplitPort(slot.portPath)}, slot.info);
     }
-    std::sort(list.begin(), list.end(),
-              [](const auto& a, const auto& b) { return a.locationPath < b.locationPath; });
+    std::sort(found.begin(), found.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<usb::UsbDeviceInfo> list;
+    for (auto& f : found)
+        list.push_back(std::move(f.second));
     return list;
 }
 

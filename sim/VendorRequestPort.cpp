@@ -6,13 +6,13 @@
 namespace uafw::sim {
 
 ControlAnswer VendorRequestPort::Handle(const SetupPacket& setup, std::span<std::uint8_t> data,
-                                        std::uint64_t deadlineMs) {
+                                        const WaitBudget& wait) {
     auto command = DecodeVendorRequest(setup);
     if (!command || setup.wLength > kMaxPiece || data.size() < setup.wLength)
         return ControlAnswer::Stalled();
     if (command->phase == Phase::In) {
         std::vector<std::uint8_t> reply;
-        const CoreAnswer a = m_core.Read(*command, reply, deadlineMs);
+        const CoreAnswer a = m_core.Read(*command, reply, wait);
         if (a.timedOut)
             return ControlAnswer::Failed(ControlAnswer::Kind::Timeout, 0);
         if (!a.ok())
@@ -21,7 +21,7 @@ ControlAnswer VendorRequestPort::Handle(const SetupPacket& setup, std::span<std:
         std::copy_n(reply.begin(), n, data.begin());
         return ControlAnswer::Done(static_cast<std::uint32_t>(n));
     }
-    const CoreAnswer a = m_core.Write(*command, data.first(setup.wLength), deadlineMs);
+    const CoreAnswer a = m_core.Write(*command, data.first(setup.wLength), wait);
     if (a.timedOut)
         return ControlAnswer::Failed(ControlAnswer::Kind::Timeout, 0);
     if (!a.ok())

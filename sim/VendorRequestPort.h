@@ -19,7 +19,7 @@ public:
     static bool Addresses(const SetupPacket& setup) { return (setup.bmRequestType & 0x7F) == 0x40; }
     // A refused request stalls; the vendor transport has no status read-back.
     ControlAnswer Handle(const SetupPacket& setup, std::span<std::uint8_t> data,
-                         std::uint64_t deadlineMs);
+                         const WaitBudget& wait);
 
 private:
     ChipCore& m_core;

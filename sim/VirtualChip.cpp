@@ -82,19 +82,22 @@ ControlAnswer VirtualChip::Control(const SetupPacket& setup, std::span<std::uint
     return ControlWithin(setup, data, 0);
 }
 
-void VirtualChip::ChargeLatency() {
+void VirtualChip::ChargeLatency(std::unique_lock<std::mutex>& lock) {
     if (m_config.latencyUs == 0)
         return;
     m_latencyDebtUs += m_config.latencyUs;
     if (m_latencyDebtUs >= 1000) {
-        Clock().SleepMs(static_cast<std::uint32_t>(m_latencyDebtUs / 1000));
+        const auto ms = static_cast<std::uint32_t>(m_latencyDebtUs / 1000);
         m_latencyDebtUs %= 1000;
+        lock.unlock();
+        Clock().SleepMs(ms);
+        lock.lock();
     }
 }
 
 ControlAnswer VirtualChip::ControlWithin(const SetupPacket& setup, std::span<std::uint8_t> data,
                                          std::uint32_t timeoutMs) {
-    std::lock_guard<std::mutex> guard(m_lock);
+    std::unique_lock<std::mutex> lock(m_lock);
     Advance();
     if (m_bus != Bus::On)
         return ControlAnswer::Failed(ControlAnswer::Kind::Gone, 0);
@@ -103,10 +106,17 @@ ControlAnswer VirtualChip::ControlWithin(const SetupPacket& setup, std::span<std
     if (auto fault = m_faults.Before(n, setup, data)) {
         answer = *fault;
     } else {
-        ChargeLatency();
-        const std::uint64_t deadline = timeoutMs ? Clock().NowMs() + timeoutMs : 0;
-        answer = Dispatch(setup, data.first(std::min<std::size_t>(data.size(), setup.wLength)),
-                          deadline);
+        ChargeLatency(lock);
+        WaitBudget wait;
+        wait.deadlineMs = timeoutMs ? Clock().NowMs() + timeoutMs : 0;
+        // While a command waits for the flash, the bus state and other requests stay answerable.
+        wait.sleep = [&lock](std::uint32_t ms) {
+            lock.unlock();
+            Clock().SleepMs(ms);
+            lock.lock();
+        };
+        answer =
+            Dispatch(setup, data.first(std::min<std::size_t>(data.size(), setup.wLength)), wait);
     }
     const ResetTarget reset = m_core.TakeReset();
     if (reset != ResetTarget::None) {
@@ -121,13 +131,13 @@ ControlAnswer VirtualChip::ControlWithin(const SetupPacket& setup, std::span<std
 }
 
 ControlAnswer VirtualChip::Dispatch(const SetupPacket& setup, std::span<std::uint8_t> data,
-                                    std::uint64_t deadlineMs) {
+                                    const WaitBudget& wait) {
     if ((setup.bmRequestType & 0x60) == 0x00)
         return Standard(setup, data);
     if (ExtensionUnitPort::Addresses(setup))
-        return m_extensionUnit.Handle(setup, data, deadlineMs);
+        return m_extensionUnit.Handle(setup, data, wait);
     if (VendorRequestPort::Addresses(setup))
-        return m_vendor.Handle(setup, data, deadlineMs);
+        return m_vendor.Handle(setup, data, wait);
     return ControlAnswer::Stalled();
 }
 

@@ -54,10 +54,10 @@ private:
     // Brings a chip whose re-enumeration time has passed back onto the bus.
     void Advance();
     ControlAnswer Dispatch(const SetupPacket& setup, std::span<std::uint8_t> data,
-                           std::uint64_t deadlineMs);
+                           const WaitBudget& wait);
     ControlAnswer Standard(const SetupPacket& setup, std::span<std::uint8_t> data) const;
     void AppearOnBus(bool intoRom);
-    void ChargeLatency();
+    void ChargeLatency(std::unique_lock<std::mutex>& lock);
 
     mutable std::mutex m_lock;
     ChipConfig m_config;

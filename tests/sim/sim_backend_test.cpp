@@ -84,6 +84,23 @@ TEST(BackendDirs, TwoDirectoriesGiveTwoChipsOnDifferentPorts) {
     EXPECT_EQ(list[1].productId, 0x7080);
 }
 
+TEST(BackendDirs, DevicesAreListedInPortOrder) {
+    TempDir a;
+    TempDir b;
+    TempDir c;
+    a.Write("chip.ini", "[chip]\nport = 10\n");
+    b.Write("chip.ini", "[chip]\nport = 2.3\n");
+    c.Write("chip.ini", "[chip]\nport = 2\n");
+    std::string error;
+    auto backend =
+        uafw::sim::SimBackend::FromStateDirs(a.Path() + ":" + b.Path() + ":" + c.Path(), error);
+    ASSERT_TRUE(backend) << error;
+    std::vector<std::string> paths;
+    for (const auto& d : backend->Enumerate())
+        paths.push_back(d.locationPath);
+    EXPECT_EQ(paths, (std::vector<std::string>{"1-2", "1-2.3", "1-10"}));
+}
+
 TEST(BackendDirs, TwoChipsOnOnePortAreRefused) {
     TempDir a;
     TempDir b;
@@ -208,6 +225,14 @@ TEST_F(Backend, UnsubscribedCallbackHearsNothing) {
     Chip().Unplug();
     m_backend->PollEvents();
     EXPECT_EQ(calls, 0);
+}
+
+TEST_F(Backend, LatencyIsChargedToEveryTransferInVirtualTime) {
+    Start("[chip]\nlatency_us = 1500\n");
+    const std::uint64_t t0 = m_clock.NowMs();
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(W().VendorIn(0x06, 0, 0, 1));
+    EXPECT_EQ(m_clock.NowMs() - t0, 6u);
 }
 
 TEST(BackendState, MemoriesSurviveTheBackend) {

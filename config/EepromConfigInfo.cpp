@@ -210,7 +210,8 @@ bool CEepromConfigInfo::LoadImageConfig(std::span<const std::uint8_t> image) {
     std::optional<CDescGlobal> header = ReadAreaHeader(reader, image, start);
     if (!HasSignature(header))
         header = ReadAreaHeader(reader, image, 0);
-    if (!header)
+    // Without the signature at either place the image has no area to read.
+    if (!HasSignature(header))
         return false;
 
     ApplyConfigHeader(*header);

@@ -207,6 +207,21 @@ TEST_F(ConfigAreaTest, ErasedImageIsNoAreaAndShowsNothing) {
     EXPECT_TRUE(m_boxes.texts.empty());
 }
 
+TEST_F(ConfigAreaTest, ReadingAnImageWithoutSignatureFails) {
+    UseDescription(kIni7050);
+    // A code image whose program bytes at offset 0 would read as a header with many blocks.
+    Bytes image = MakeImage(0x10000, 0x8000, MakeArea(AreaSpec{}));
+    image[3] = 0x00;
+    image[4] = 0x10;
+    image[5] = 0xFF;
+    g_nProjectType = kProjectEeprom16;
+    CEepromConfigInfo info;
+    EXPECT_FALSE(info.LoadImageConfig(image));
+    EXPECT_FALSE(info.CheckImageConfig(image));
+    EXPECT_EQ(g_nProjectType.load(), kProjectEeprom16);
+    EXPECT_TRUE(m_boxes.texts.empty());
+}
+
 TEST_F(ConfigAreaTest, BrokenChainShowsConfigFileCorrupted) {
     UseDescription(kIni7050);
     Bytes area = MakeArea(AreaSpec{});

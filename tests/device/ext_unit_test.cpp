@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <numeric>
 #include <thread>
 
 #include "device_fixture.h"
 #include "platform/Clock.h"
-#include "platform/Event.h"
 
 namespace uafw::test {
 namespace {
@@ -399,16 +399,20 @@ TEST_F(ExtUnitTest, QualifyChecksTheSignature) {
 // ---- the command lock ----------------------------------------------------------------------
 
 TEST_F(ExtUnitTest, CommandWaitsTenSecondsForTheLockThenFailsWithoutSending) {
-    uafw::Event taken(uafw::Event::Mode::kManualReset);
-    uafw::Event release(uafw::Event::Mode::kManualReset);
-    std::thread holder([&] {
+    // The holder waits in real time: the virtual clock below is the whole process's clock.
+    std::promise<void> taken;
+    std::promise<void> release;
+    std::thread holder([&, released = release.get_future()] {
         uafw::NamedMutex lock(kCommandLockName);
-        ASSERT_EQ(lock.Wait(1000), uafw::MutexWait::kAcquired);
-        taken.Set();
-        release.Wait(20000);
+        if (lock.WaitRealTime(5000) != uafw::MutexWait::kAcquired) {
+            taken.set_value();
+            return;
+        }
+        taken.set_value();
+        released.wait();
         lock.Release();
     });
-    ASSERT_TRUE(taken.Wait(5000));
+    taken.get_future().wait();
     {
         uafw::FakeClock clock(1000);
         uafw::ScopedClock scoped(clock);
@@ -420,7 +424,7 @@ TEST_F(ExtUnitTest, CommandWaitsTenSecondsForTheLockThenFailsWithoutSending) {
         EXPECT_EQ(size, 8);
         EXPECT_FALSE(eu->DevQualify());
     }
-    release.Set();
+    release.set_value();
     holder.join();
     EXPECT_TRUE(Take().empty());
     std::uint8_t data[8] = {};

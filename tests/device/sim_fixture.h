@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -52,6 +54,8 @@ public:
         t.error = r.error;
         std::lock_guard<std::mutex> guard(m_lock);
         t.node = m_nodes[handle];
+        if (m_observer)
+            m_observer(t);
         m_transfers.push_back(std::move(t));
         return r;
     }
@@ -63,6 +67,9 @@ public:
     }
     void UnsubscribeHotplug(int subscription) override { m_inner.UnsubscribeHotplug(subscription); }
     void PollEvents() override { m_inner.PollEvents(); }
+
+    // Sees every transfer after it was answered.
+    void SetObserver(std::function<void(const Transfer&)> observer) { m_observer = observer; }
 
     std::vector<Transfer> Take() {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -79,6 +86,7 @@ private:
     std::vector<Transfer> m_transfers;
     std::vector<std::uint32_t> m_opened;
     std::map<uafw::usb::UsbHandle, std::uint32_t> m_nodes;
+    std::function<void(const Transfer&)> m_observer;
 };
 
 class SimDeviceFixture : public ::testing::Test {

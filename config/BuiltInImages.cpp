@@ -78,11 +78,11 @@ std::array<std::uint8_t, 8> VersionBytes(std::uint8_t chipCode, std::uint16_t pi
             build};
 }
 
-std::vector<BuiltInImageSpec> MakeTable() {
-    std::vector<BuiltInImageSpec> table;
+std::vector<BuiltInImageEntry> MakeTable() {
+    std::vector<BuiltInImageEntry> table;
     std::size_t deviceIndex = 0;
     for (const FirmwareResourceEntry& entry : kFirmwareResources) {
-        BuiltInImageSpec s;
+        BuiltInImageEntry s;
         s.name = std::string(entry.name);
         s.id = entry.binaryId;
         s.vid = kMakerVendorId;
@@ -134,27 +134,27 @@ bool AppendString(DescriptorWriter& writer, std::uint8_t type, const std::string
 }
 
 // Writes the configuration area of the entry at `address` with the reserved size `size`.
-bool WriteArea(const BuiltInImageSpec& spec, std::span<std::uint8_t> image, std::uint32_t address,
+bool WriteArea(const BuiltInImageEntry& entry, std::span<std::uint8_t> image, std::uint32_t address,
                std::uint32_t size) {
     if (address >= image.size())
         return false;
     CDescGlobal header;
     header.m_byMemoryKind = kBuiltInMemoryKind;
     header.m_byBootOption = kBuiltInBootOption;
-    header.m_byChipCode = spec.chipCode;
+    header.m_byChipCode = entry.chipCode;
     DescFixedValues fixed;
     fixed.apVersion = kBuiltInApVersion;
     fixed.hasEepInfo = true;
     fixed.eepInfo = kBuiltInEepInfo;
     DescriptorWriter writer;
     CDescVIDPID identity;
-    identity.Set(spec.vid, spec.pid, spec.revision);
+    identity.Set(entry.vid, entry.pid, entry.revision);
     const auto destination =
         image.subspan(address, std::min<std::size_t>(size, image.size() - address));
     return writer.Begin(header, fixed, true) &&
-           AppendString(writer, kDescStringManu, spec.manufacturer) &&
-           AppendString(writer, kDescStringProd, spec.product) &&
-           AppendString(writer, kDescStringSN, spec.serial) && writer.Append(identity) &&
+           AppendString(writer, kDescStringManu, entry.manufacturer) &&
+           AppendString(writer, kDescStringProd, entry.product) &&
+           AppendString(writer, kDescStringSN, entry.serial) && writer.Append(identity) &&
            writer.Finish(destination, size);
 }
 
@@ -165,38 +165,38 @@ void Put(std::span<std::uint8_t> image, std::uint32_t at, std::span<const std::u
 
 }  // namespace
 
-const std::vector<BuiltInImageSpec>& BuiltInImageTable() {
-    static const std::vector<BuiltInImageSpec> table = MakeTable();
+const std::vector<BuiltInImageEntry>& BuiltInImageTable() {
+    static const std::vector<BuiltInImageEntry> table = MakeTable();
     return table;
 }
 
-const BuiltInImageSpec* FindBuiltInImage(std::int32_t id) {
-    for (const BuiltInImageSpec& s : BuiltInImageTable()) {
+const BuiltInImageEntry* FindBuiltInImage(std::int32_t id) {
+    for (const BuiltInImageEntry& s : BuiltInImageTable()) {
         if (s.id == id)
             return &s;
     }
     return nullptr;
 }
 
-std::vector<std::uint8_t> BuildBuiltInImage(const BuiltInImageSpec& spec) {
-    std::vector<std::uint8_t> image(spec.length, 0xFF);
-    std::uint32_t state = 0x9E3779B9u ^ static_cast<std::uint32_t>(spec.id);
+std::vector<std::uint8_t> BuildBuiltInImage(const BuiltInImageEntry& entry) {
+    std::vector<std::uint8_t> image(entry.length, 0xFF);
+    std::uint32_t state = 0x9E3779B9u ^ static_cast<std::uint32_t>(entry.id);
     // LJMP 0x0100: the program starts at address 0 with a long jump.
     Put(image, 0, std::array<std::uint8_t, 3>{0x02, 0x01, 0x00});
     FillProgram(image, 3, kProgramEnd, state);
-    if (spec.length > kUpperProgramStart)
+    if (entry.length > kUpperProgramStart)
         FillProgram(image, kUpperProgramStart, kUpperProgramEnd, state);
 
-    const auto& v = spec.version;
+    const auto& v = entry.version;
     Put(image, kVersionBytesAddress, v);
     Put(image, kShortImageVersionBytesAddress, v);
     // Read back as 0x1003, 0x1005, 0x1004, 0x1007, 0x1006 this gives the first five version bytes.
     Put(image, kImageInfoAddress, std::array<std::uint8_t, 5>{v[0], v[2], v[1], v[4], v[3]});
 
-    if (!WriteArea(spec, image, kBuiltInAreaAddress, kBuiltInAreaSize))
+    if (!WriteArea(entry, image, kBuiltInAreaAddress, kBuiltInAreaSize))
         return {};
-    if (spec.chipCode == 17 &&
-        !WriteArea(spec, image, kBuiltInArea7020Address, kBuiltInArea7020Size))
+    if (entry.chipCode == 17 &&
+        !WriteArea(entry, image, kBuiltInArea7020Address, kBuiltInArea7020Size))
         return {};
     return image;
 }

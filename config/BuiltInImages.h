@@ -30,7 +30,7 @@ inline constexpr std::uint8_t kBuiltInBootOption = 2;
 inline constexpr std::uint8_t kBuiltInEepInfo = 0xC2;
 inline constexpr std::uint16_t kBuiltInApVersion = 0x1060;
 
-struct BuiltInImageSpec {
+struct BuiltInImageEntry {
     std::string name;  // firmware-resource name
     std::int32_t id;   // "BINARY" resource id
     std::uint8_t chipCode;
@@ -45,11 +45,11 @@ struct BuiltInImageSpec {
 };
 
 // The 56 built-in images in the order of the catalogue's firmware-resource table.
-const std::vector<BuiltInImageSpec>& BuiltInImageTable();
+const std::vector<BuiltInImageEntry>& BuiltInImageTable();
 // The table entry of a "BINARY" id, or nullptr.
-const BuiltInImageSpec* FindBuiltInImage(std::int32_t id);
+const BuiltInImageEntry* FindBuiltInImage(std::int32_t id);
 
 // Lays out the image of an entry; empty when its configuration area cannot be built.
-std::vector<std::uint8_t> BuildBuiltInImage(const BuiltInImageSpec& spec);
+std::vector<std::uint8_t> BuildBuiltInImage(const BuiltInImageEntry& entry);
 
 }  // namespace uafw

@@ -11,7 +11,7 @@ constexpr std::uint8_t kLongFormB1 = 0xE7;
 constexpr std::uint16_t kLongFormMinLength = 1023;
 constexpr std::uint16_t kShortFormMaxLength = 255;
 
-std::uint32_t ReadField(std::span<const std::uint8_t> b, const FieldSpec& f) {
+std::uint32_t ReadField(std::span<const std::uint8_t> b, const FieldLayout& f) {
     std::uint32_t v = 0;
     for (std::uint8_t i = 0; i < f.size; ++i) {
         const std::uint8_t byte = b[f.offset + i];
@@ -23,7 +23,7 @@ std::uint32_t ReadField(std::span<const std::uint8_t> b, const FieldSpec& f) {
     return v;
 }
 
-void WriteField(std::span<std::uint8_t> b, const FieldSpec& f, std::uint32_t v) {
+void WriteField(std::span<std::uint8_t> b, const FieldLayout& f, std::uint32_t v) {
     for (std::uint8_t i = 0; i < f.size; ++i) {
         const unsigned shift = f.bigEndian ? 8u * (f.size - 1u - i) : 8u * i;
         b[f.offset + i] = static_cast<std::uint8_t>((v >> shift) & 0xFF);
@@ -106,7 +106,7 @@ bool CDescGlobal::Serialize(std::span<std::uint8_t> out) const {
 
 LayoutBuilder& LayoutBuilder::Add(int count, std::uint8_t size, bool bigEndian) {
     for (int i = 0; i < count; ++i) {
-        m_fields.push_back(FieldSpec{m_next, size, bigEndian});
+        m_fields.push_back(FieldLayout{m_next, size, bigEndian});
         m_next = static_cast<std::uint16_t>(m_next + size);
     }
     return *this;
@@ -128,10 +128,10 @@ LayoutBuilder& LayoutBuilder::Be32(int count) {
     return Add(count, 4, true);
 }
 
-CDescFixedLayout::CDescFixedLayout(std::uint8_t type, const std::vector<FieldSpec>& fields)
+CDescFixedLayout::CDescFixedLayout(std::uint8_t type, const std::vector<FieldLayout>& fields)
     : CDescriptor(type), m_fields(fields), m_values(fields.size(), 0) {
     std::uint16_t end = 2;
-    for (const FieldSpec& f : m_fields)
+    for (const FieldLayout& f : m_fields)
         end = std::max<std::uint16_t>(end, static_cast<std::uint16_t>(f.offset + f.size));
     m_wFixedLength = end;
     m_wLength = end;

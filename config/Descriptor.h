@@ -101,7 +101,7 @@ public:
 };
 
 // One field of a fixed-layout block.
-struct FieldSpec {
+struct FieldLayout {
     std::uint16_t offset;  // from the block's first byte
     std::uint8_t size;     // 1, 2 or 4 bytes
     bool bigEndian;
@@ -115,11 +115,11 @@ public:
     LayoutBuilder& Be16(int count = 1);
     LayoutBuilder& Le32(int count = 1);
     LayoutBuilder& Be32(int count = 1);
-    std::vector<FieldSpec> Build() const { return m_fields; }
+    std::vector<FieldLayout> Build() const { return m_fields; }
 
 private:
     LayoutBuilder& Add(int count, std::uint8_t size, bool bigEndian);
-    std::vector<FieldSpec> m_fields;
+    std::vector<FieldLayout> m_fields;
     std::uint16_t m_next = 2;
 };
 
@@ -138,10 +138,10 @@ public:
     std::optional<std::size_t> FieldAt(std::uint16_t offset) const;
 
 protected:
-    CDescFixedLayout(std::uint8_t type, const std::vector<FieldSpec>& fields);
+    CDescFixedLayout(std::uint8_t type, const std::vector<FieldLayout>& fields);
 
 private:
-    const std::vector<FieldSpec>& m_fields;
+    const std::vector<FieldLayout>& m_fields;
     std::vector<std::uint32_t> m_values;
     std::uint16_t m_wFixedLength;
 };

@@ -9,16 +9,16 @@ namespace uafw {
 
 namespace {
 
-const std::vector<FieldSpec>& ThreeLe16() {
-    static const std::vector<FieldSpec> layout = LayoutBuilder().Le16(3).Build();
+const std::vector<FieldLayout>& ThreeLe16() {
+    static const std::vector<FieldLayout> layout = LayoutBuilder().Le16(3).Build();
     return layout;
 }
-const std::vector<FieldSpec>& TwoLe16() {
-    static const std::vector<FieldSpec> layout = LayoutBuilder().Le16(2).Build();
+const std::vector<FieldLayout>& TwoLe16() {
+    static const std::vector<FieldLayout> layout = LayoutBuilder().Le16(2).Build();
     return layout;
 }
-const std::vector<FieldSpec>& OneByte() {
-    static const std::vector<FieldSpec> layout = LayoutBuilder().U8().Build();
+const std::vector<FieldLayout>& OneByte() {
+    static const std::vector<FieldLayout> layout = LayoutBuilder().U8().Build();
     return layout;
 }
 

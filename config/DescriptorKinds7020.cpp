@@ -6,50 +6,50 @@ namespace uafw {
 
 namespace {
 
-const std::vector<FieldSpec>& I2S0Layout() {
-    static const std::vector<FieldSpec> layout = LayoutBuilder().Be16().U8(25).Build();
+const std::vector<FieldLayout>& I2S0Layout() {
+    static const std::vector<FieldLayout> layout = LayoutBuilder().Be16().U8(25).Build();
     return layout;
 }
-const std::vector<FieldSpec>& I2S1Layout() {
-    static const std::vector<FieldSpec> layout = LayoutBuilder().Be16().U8(13).Build();
+const std::vector<FieldLayout>& I2S1Layout() {
+    static const std::vector<FieldLayout> layout = LayoutBuilder().Be16().U8(13).Build();
     return layout;
 }
-const std::vector<FieldSpec>& ByteLayout(int count) {
-    static const std::vector<FieldSpec> four = LayoutBuilder().U8(4).Build();
-    static const std::vector<FieldSpec> eight = LayoutBuilder().U8(8).Build();
+const std::vector<FieldLayout>& ByteLayout(int count) {
+    static const std::vector<FieldLayout> four = LayoutBuilder().U8(4).Build();
+    static const std::vector<FieldLayout> eight = LayoutBuilder().U8(8).Build();
     return count == 4 ? four : eight;
 }
 // Four bytes, `entries` entries of a 16-bit value and a byte, a final 16-bit value.
-std::vector<FieldSpec> CodecSettingLayout(int entries) {
+std::vector<FieldLayout> CodecSettingLayout(int entries) {
     LayoutBuilder b;
     b.U8(4);
     for (int i = 0; i < entries; ++i)
         b.Be16().U8();
     return b.Be16().Build();
 }
-const std::vector<FieldSpec>& Codec0Layout() {
-    static const std::vector<FieldSpec> layout = CodecSettingLayout(14);
+const std::vector<FieldLayout>& Codec0Layout() {
+    static const std::vector<FieldLayout> layout = CodecSettingLayout(14);
     return layout;
 }
-const std::vector<FieldSpec>& Codec1Layout() {
-    static const std::vector<FieldSpec> layout = CodecSettingLayout(6);
+const std::vector<FieldLayout>& Codec1Layout() {
+    static const std::vector<FieldLayout> layout = CodecSettingLayout(6);
     return layout;
 }
-const std::vector<FieldSpec>& EndPointTypeLayout() {
-    static const std::vector<FieldSpec> layout = LayoutBuilder().Be16(8).Build();
+const std::vector<FieldLayout>& EndPointTypeLayout() {
+    static const std::vector<FieldLayout> layout = LayoutBuilder().Be16(8).Build();
     return layout;
 }
-const std::vector<FieldSpec>& Volume12Layout() {
-    static const std::vector<FieldSpec> layout = LayoutBuilder().Be32(12).Be16(3).Build();
+const std::vector<FieldLayout>& Volume12Layout() {
+    static const std::vector<FieldLayout> layout = LayoutBuilder().Be32(12).Be16(3).Build();
     return layout;
 }
-const std::vector<FieldSpec>& Volume6Layout() {
-    static const std::vector<FieldSpec> layout = LayoutBuilder().Be32(6).Be16(3).Build();
+const std::vector<FieldLayout>& Volume6Layout() {
+    static const std::vector<FieldLayout> layout = LayoutBuilder().Be32(6).Be16(3).Build();
     return layout;
 }
-const std::vector<FieldSpec>& Registers(int count) {
-    static const std::vector<FieldSpec> six = LayoutBuilder().Be32(6).Build();
-    static const std::vector<FieldSpec> nine = LayoutBuilder().Be32(9).Build();
+const std::vector<FieldLayout>& Registers(int count) {
+    static const std::vector<FieldLayout> six = LayoutBuilder().Be32(6).Build();
+    static const std::vector<FieldLayout> nine = LayoutBuilder().Be32(9).Build();
     return count == 6 ? six : nine;
 }
 

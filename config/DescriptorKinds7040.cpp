@@ -9,32 +9,32 @@ namespace {
 constexpr std::uint16_t kUacPhyOffset = 8;
 constexpr std::uint16_t kCodecButtonWindowOffset = 8;
 
-const std::vector<FieldSpec>& SlbLayout() {
-    static const std::vector<FieldSpec> layout =
+const std::vector<FieldLayout>& SlbLayout() {
+    static const std::vector<FieldLayout> layout =
         LayoutBuilder().U8(2).Le32().Le16().U8(3).Le16().Build();
     return layout;
 }
-const std::vector<FieldSpec>& UacTopLayout() {
-    static const std::vector<FieldSpec> layout = LayoutBuilder().Be16().U8(8).Be16(3).Build();
+const std::vector<FieldLayout>& UacTopLayout() {
+    static const std::vector<FieldLayout> layout = LayoutBuilder().Be16().U8(8).Be16(3).Build();
     return layout;
 }
-const std::vector<FieldSpec>& PlaybackLayout() {
-    static const std::vector<FieldSpec> layout = LayoutBuilder().U8().Be16().U8().Be16(5).Build();
+const std::vector<FieldLayout>& PlaybackLayout() {
+    static const std::vector<FieldLayout> layout = LayoutBuilder().U8().Be16().U8().Be16(5).Build();
     return layout;
 }
-const std::vector<FieldSpec>& RecordLayout() {
-    static const std::vector<FieldSpec> layout =
+const std::vector<FieldLayout>& RecordLayout() {
+    static const std::vector<FieldLayout> layout =
         LayoutBuilder().U8().Be16().U8().Be16(5).U8().Build();
     return layout;
 }
-const std::vector<FieldSpec>& Bytes(int count) {
-    static const std::vector<FieldSpec> six = LayoutBuilder().U8(6).Build();
-    static const std::vector<FieldSpec> ten = LayoutBuilder().U8(10).Build();
-    static const std::vector<FieldSpec> twelve = LayoutBuilder().U8(12).Build();
+const std::vector<FieldLayout>& Bytes(int count) {
+    static const std::vector<FieldLayout> six = LayoutBuilder().U8(6).Build();
+    static const std::vector<FieldLayout> ten = LayoutBuilder().U8(10).Build();
+    static const std::vector<FieldLayout> twelve = LayoutBuilder().U8(12).Build();
     return count == 6 ? six : count == 10 ? ten : twelve;
 }
-const std::vector<FieldSpec>& UartLayout() {
-    static const std::vector<FieldSpec> layout = LayoutBuilder().U8(4).Be32().Build();
+const std::vector<FieldLayout>& UartLayout() {
+    static const std::vector<FieldLayout> layout = LayoutBuilder().U8(4).Be32().Build();
     return layout;
 }
 

@@ -20,14 +20,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot create %s: %s\n", dir.c_str(), ec.message().c_str());
         return 1;
     }
-    for (const uafw::BuiltInImageSpec& spec : uafw::BuiltInImageTable()) {
-        const std::vector<std::uint8_t> image = uafw::BuildBuiltInImage(spec);
-        if (image.size() != spec.length) {
-            std::fprintf(stderr, "image %s could not be built\n", spec.name.c_str());
+    for (const uafw::BuiltInImageEntry& entry : uafw::BuiltInImageTable()) {
+        const std::vector<std::uint8_t> image = uafw::BuildBuiltInImage(entry);
+        if (image.size() != entry.length) {
+            std::fprintf(stderr, "image %s could not be built\n", entry.name.c_str());
             return 1;
         }
-        const std::filesystem::path file = dir / (std::to_string(spec.id) + ".bin");
-        const std::filesystem::path temp = dir / (std::to_string(spec.id) + ".bin.tmp");
+        const std::filesystem::path file = dir / (std::to_string(entry.id) + ".bin");
+        const std::filesystem::path temp = dir / (std::to_string(entry.id) + ".bin.tmp");
         {
             std::ofstream out(temp, std::ios::binary | std::ios::trunc);
             out.write(reinterpret_cast<const char*>(image.data()),

@@ -53,53 +53,53 @@ TEST_F(BuiltInImages, TableFollowsTheCatalogue) {
 TEST_F(BuiltInImages, EveryImageIsFoundByNameAndCarriesItsArea) {
     m_catalogue.ListIniNames();
     const auto descriptions = DescriptionsByChipCode();
-    for (const BuiltInImageSpec& spec : BuiltInImageTable()) {
-        SCOPED_TRACE(spec.name);
+    for (const BuiltInImageEntry& entry : BuiltInImageTable()) {
+        SCOPED_TRACE(entry.name);
         std::int32_t id = 0;
-        ASSERT_TRUE(m_catalogue.FirmwareIdByName(spec.name, id));
-        EXPECT_EQ(id, spec.id);
+        ASSERT_TRUE(m_catalogue.FirmwareIdByName(entry.name, id));
+        EXPECT_EQ(id, entry.id);
         const Bytes image = ResourceBytes(id);
-        ASSERT_EQ(image.size(), spec.length);
+        ASSERT_EQ(image.size(), entry.length);
         // What the build embedded is what the table lays out.
-        EXPECT_TRUE(image == BuildBuiltInImage(spec));
+        EXPECT_TRUE(image == BuildBuiltInImage(entry));
         EXPECT_EQ(image[0], 0x02);
         EXPECT_EQ(image[0xEFFE], 0xFF);
         EXPECT_EQ(image[0xEFFF], 0xFF);
         EXPECT_EQ(Bytes(image.begin() + 0x100C, image.begin() + 0x1014),
-                  Bytes(spec.version.begin(), spec.version.end()));
+                  Bytes(entry.version.begin(), entry.version.end()));
         const CDescGlobal header = HeaderAt(image, 0xF000);
         EXPECT_EQ(header.m_byMemoryKind, 0x55);
         EXPECT_EQ(header.m_bySignature, 0xA5);
 
         // Located with the description of its chip.
-        const auto description = descriptions.find(spec.chipCode);
+        const auto description = descriptions.find(entry.chipCode);
         ASSERT_NE(description, descriptions.end());
         UseDescription(description->second);
-        EXPECT_EQ(m_catalogue.GetInt("Camera_Register_00", "ChipInfo", 0), spec.chipCode);
+        EXPECT_EQ(m_catalogue.GetInt("Camera_Register_00", "ChipInfo", 0), entry.chipCode);
         g_dwReadLength = static_cast<std::uint32_t>(image.size());
         CEepromConfigInfo info;
         const auto at = info.LocateConfigArea(image);
         ASSERT_TRUE(at.has_value());
         EXPECT_EQ(*at, 0xF000u);
-        EXPECT_EQ(info.m_byChipCode, spec.chipCode);
+        EXPECT_EQ(info.m_byChipCode, entry.chipCode);
         char vidPid[32];
-        std::snprintf(vidPid, sizeof vidPid, "VID_%04X&PID_%04X", spec.vid, spec.pid);
+        std::snprintf(vidPid, sizeof vidPid, "VID_%04X&PID_%04X", entry.vid, entry.pid);
         EXPECT_EQ(info.m_strVidPid, vidPid);
-        EXPECT_EQ(info.m_strManufacturer, spec.manufacturer);
-        EXPECT_EQ(info.m_strSerialText, spec.serial);
+        EXPECT_EQ(info.m_strManufacturer, entry.manufacturer);
+        EXPECT_EQ(info.m_strSerialText, entry.serial);
         EXPECT_EQ(g_nProjectType.load(), kProjectFlash);
         EXPECT_TRUE(m_boxes.texts.empty());
     }
 }
 
 TEST_F(BuiltInImages, DeviceImagesCarryTheMakersVidAndTheirPid) {
-    for (const BuiltInImageSpec& spec : BuiltInImageTable()) {
-        if (spec.name.size() != 13)
+    for (const BuiltInImageEntry& entry : BuiltInImageTable()) {
+        if (entry.name.size() != 13)
             continue;  // the per-chip images
         char name[16];
-        std::snprintf(name, sizeof name, "FFU_%04X_%04X", spec.vid, spec.pid);
-        EXPECT_EQ(spec.name, name);
-        EXPECT_EQ(spec.vid, 0x1209);
+        std::snprintf(name, sizeof name, "FFU_%04X_%04X", entry.vid, entry.pid);
+        EXPECT_EQ(entry.name, name);
+        EXPECT_EQ(entry.vid, 0x1209);
     }
 }
 
@@ -140,11 +140,11 @@ TEST_F(BuiltInImages, SerialNumberPatchOfABuiltInImage) {
     EXPECT_EQ(image[0xEFFF], 0xAA);
 
     // The 65,533-byte image is located, but its reserved range does not fit for a patch.
-    const BuiltInImageSpec* shortSpec = nullptr;
-    for (const BuiltInImageSpec& spec : BuiltInImageTable())
-        shortSpec = spec.length == 65533 ? &spec : shortSpec;
-    ASSERT_NE(shortSpec, nullptr);
-    Bytes shortImage = ResourceBytes(shortSpec->id);
+    const BuiltInImageEntry* shortEntry = nullptr;
+    for (const BuiltInImageEntry& entry : BuiltInImageTable())
+        shortEntry = entry.length == 65533 ? &entry : shortEntry;
+    ASSERT_NE(shortEntry, nullptr);
+    Bytes shortImage = ResourceBytes(shortEntry->id);
     const Bytes original = shortImage;
     EXPECT_FALSE(info.PatchImageSNEx(shortImage, "LINE-4-0002"));
     EXPECT_EQ(shortImage, original);

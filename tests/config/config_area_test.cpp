@@ -25,16 +25,16 @@ using ConfigAreaTest = ImageTest;
 
 TEST_F(ConfigAreaTest, ConfigurationOnlyImageIsFoundAtOffsetZero) {
     UseDescription(kIni7020);  // ConfigAddress 0xAE00
-    AreaSpec spec;
-    spec.memoryKind = 0x30;
-    spec.chipCode = 17;
+    AreaContent entry;
+    entry.memoryKind = 0x30;
+    entry.chipCode = 17;
     struct Case {
         std::size_t length;
         std::uint32_t result;
     };
     for (const Case c : {Case{0xC000, 0}, Case{0x10000, 0xF000}}) {
         CEepromConfigInfo info;
-        const Bytes image = MakeImage(c.length, 0, MakeArea(spec));
+        const Bytes image = MakeImage(c.length, 0, MakeArea(entry));
         const auto at = info.LocateConfigArea(image);
         ASSERT_TRUE(at.has_value()) << c.length;
         EXPECT_EQ(*at, c.result);
@@ -46,7 +46,7 @@ TEST_F(ConfigAreaTest, ConfigurationOnlyImageIsFoundAtOffsetZero) {
 TEST_F(ConfigAreaTest, CodeImageOf64KiBHasItsAreaAt0xF000) {
     UseDescription(kIni7050);
     CEepromConfigInfo info;
-    const Bytes image = MakeImage(0x10000, 0xF000, MakeArea(AreaSpec{}));
+    const Bytes image = MakeImage(0x10000, 0xF000, MakeArea(AreaContent{}));
     const auto at = info.LocateConfigArea(image);
     ASSERT_TRUE(at.has_value());
     EXPECT_EQ(*at, 0xF000u);
@@ -59,10 +59,10 @@ TEST_F(ConfigAreaTest, CodeImageOf64KiBHasItsAreaAt0xF000) {
 
 TEST_F(ConfigAreaTest, CodeImageOf48KiBHasItsAreaAtConfigAddress) {
     UseDescription(kIni7020);
-    AreaSpec spec;
-    spec.chipCode = 17;
+    AreaContent entry;
+    entry.chipCode = 17;
     CEepromConfigInfo info;
-    const Bytes image = MakeImage(0xC000, 0xAE00, MakeArea(spec));
+    const Bytes image = MakeImage(0xC000, 0xAE00, MakeArea(entry));
     const auto at = info.LocateConfigArea(image);
     ASSERT_TRUE(at.has_value());
     EXPECT_EQ(*at, 0xAE00u);
@@ -74,11 +74,11 @@ TEST_F(ConfigAreaTest, CodeImageOf48KiBHasItsAreaAtConfigAddress) {
 TEST_F(ConfigAreaTest, Ksc7040With16KiBTargetLooksAtOffsetZero) {
     UseDescription(kIni7040);  // ConfigAddress 0xF000
     g_dwReadLength = 0x4000;
-    AreaSpec spec;
-    spec.memoryKind = 0x60;
-    spec.chipCode = 21;
-    spec.cacheCodes = {Bytes(40, 0x11), Bytes(100, 0x22)};
-    const Bytes area = MakeArea(spec);
+    AreaContent entry;
+    entry.memoryKind = 0x60;
+    entry.chipCode = 21;
+    entry.cacheCodes = {Bytes(40, 0x11), Bytes(100, 0x22)};
+    const Bytes area = MakeArea(entry);
     const Bytes image = MakeImage(0x4000, 0, area);
 
     // Behind the last cache-code block: the chain ends with the two cache-code blocks.
@@ -97,10 +97,11 @@ TEST_F(ConfigAreaTest, Ksc7040With16KiBTargetLooksAtOffsetZero) {
 TEST_F(ConfigAreaTest, ImageWithoutAreaGivesNothingAndChipCodeFF) {
     UseDescription(kIni7050);
     CEepromConfigInfo info;
-    ASSERT_TRUE(info.LocateConfigArea(MakeImage(0x10000, 0xF000, MakeArea(AreaSpec{}))));
+    ASSERT_TRUE(info.LocateConfigArea(MakeImage(0x10000, 0xF000, MakeArea(AreaContent{}))));
     ASSERT_EQ(info.m_byChipCode, 25);
 
-    const Bytes cases[] = {Bytes(0x10000, 0xFF), MakeImage(0x10000, 0x8000, MakeArea(AreaSpec{})),
+    const Bytes cases[] = {Bytes(0x10000, 0xFF),
+                           MakeImage(0x10000, 0x8000, MakeArea(AreaContent{})),
                            Bytes{0x55, 0xA5, 0xCA}, Bytes{}};
     for (const Bytes& image : cases) {
         EXPECT_FALSE(info.LocateConfigArea(image).has_value()) << image.size();
@@ -112,21 +113,21 @@ TEST_F(ConfigAreaTest, ImageWithoutAreaGivesNothingAndChipCodeFF) {
 
 TEST_F(ConfigAreaTest, FixedBlocksSetTheFlagsOfTheRecord) {
     UseDescription(kIni7050);
-    AreaSpec spec;
-    spec.hasBankCopy = true;
-    spec.bankCopy = 0x5A;
-    spec.hasForceUpdate = true;
-    spec.forceUpdate = 0x50;  // bits 4 and 6
+    AreaContent entry;
+    entry.hasBankCopy = true;
+    entry.bankCopy = 0x5A;
+    entry.hasForceUpdate = true;
+    entry.forceUpdate = 0x50;  // bits 4 and 6
     CEepromConfigInfo info;
-    ASSERT_TRUE(info.LocateConfigArea(MakeImage(0x10000, 0xF000, MakeArea(spec))));
+    ASSERT_TRUE(info.LocateConfigArea(MakeImage(0x10000, 0xF000, MakeArea(entry))));
     EXPECT_EQ(info.m_bBankCopyEnabled, 1);
     EXPECT_EQ(info.m_bForceUpdateBit4, 1);
     EXPECT_EQ(info.m_bForceUpdateBit6, 1);
 
     // Bank copy and bit 4 stay once set; bit 6 follows the image.
-    spec.bankCopy = 0x00;
-    spec.forceUpdate = 0x00;
-    ASSERT_TRUE(info.LocateConfigArea(MakeImage(0x10000, 0xF000, MakeArea(spec))));
+    entry.bankCopy = 0x00;
+    entry.forceUpdate = 0x00;
+    ASSERT_TRUE(info.LocateConfigArea(MakeImage(0x10000, 0xF000, MakeArea(entry))));
     EXPECT_EQ(info.m_bBankCopyEnabled, 1);
     EXPECT_EQ(info.m_bForceUpdateBit4, 1);
     EXPECT_EQ(info.m_bForceUpdateBit6, 0);
@@ -137,12 +138,12 @@ TEST_F(ConfigAreaTest, FixedBlocksSetTheFlagsOfTheRecord) {
 
 TEST_F(ConfigAreaTest, LoadImageConfigTakesTheTextsOut) {
     UseDescription(kIni7050);
-    AreaSpec spec;
-    spec.strings = {{1, "Tavenic"}, {2, "KSC7050"}, {3, "SN-42"}, {7, "Audio IAD"}};
-    spec.vid = 0x1209;
-    spec.pid = 0x70AB;
-    spec.revision = 0x01C0;
-    const Bytes area = MakeArea(spec);
+    AreaContent entry;
+    entry.strings = {{1, "Tavenic"}, {2, "KSC7050"}, {3, "SN-42"}, {7, "Audio IAD"}};
+    entry.vid = 0x1209;
+    entry.pid = 0x70AB;
+    entry.revision = 0x01C0;
+    const Bytes area = MakeArea(entry);
     const Bytes image = MakeImage(0x10000, 0xF000, area);
     CEepromConfigInfo info;
     ASSERT_TRUE(info.LoadImageConfig(image));
@@ -161,7 +162,7 @@ TEST_F(ConfigAreaTest, LoadImageConfigTakesTheTextsOut) {
 
 TEST_F(ConfigAreaTest, ImageVersionTextNeedsMoreThan0x1020Bytes) {
     UseLayout("KSC7050", 0, 4096);
-    const Bytes area = MakeArea(AreaSpec{});
+    const Bytes area = MakeArea(AreaContent{});
     for (std::size_t length : {std::size_t{0x1020}, std::size_t{0x1021}}) {
         Bytes image = MakeImage(length, 0, area);
         for (std::size_t i = 0x1003; i < 0x1008 && i < length; ++i)
@@ -185,10 +186,10 @@ TEST_F(ConfigAreaTest, ReadingSetsTheProjectTypeFromTheMemoryKind) {
                           {0x60, kProjectOtp},     {0x77, 3}};
     for (const Case& c : cases) {
         g_nProjectType = 3;
-        AreaSpec spec;
-        spec.memoryKind = c.memoryKind;
+        AreaContent entry;
+        entry.memoryKind = c.memoryKind;
         CEepromConfigInfo info;
-        ASSERT_TRUE(info.LoadImageConfig(MakeImage(0x10000, 0xF000, MakeArea(spec))));
+        ASSERT_TRUE(info.LoadImageConfig(MakeImage(0x10000, 0xF000, MakeArea(entry))));
         EXPECT_EQ(g_nProjectType.load(), c.project) << int(c.memoryKind);
     }
 }
@@ -210,7 +211,7 @@ TEST_F(ConfigAreaTest, ErasedImageIsNoAreaAndShowsNothing) {
 TEST_F(ConfigAreaTest, ReadingAnImageWithoutSignatureFails) {
     UseDescription(kIni7050);
     // A code image whose program bytes at offset 0 would read as a header with many blocks.
-    Bytes image = MakeImage(0x10000, 0x8000, MakeArea(AreaSpec{}));
+    Bytes image = MakeImage(0x10000, 0x8000, MakeArea(AreaContent{}));
     image[3] = 0x00;
     image[4] = 0x10;
     image[5] = 0xFF;
@@ -224,7 +225,7 @@ TEST_F(ConfigAreaTest, ReadingAnImageWithoutSignatureFails) {
 
 TEST_F(ConfigAreaTest, BrokenChainShowsConfigFileCorrupted) {
     UseDescription(kIni7050);
-    Bytes area = MakeArea(AreaSpec{});
+    Bytes area = MakeArea(AreaContent{});
     area[5] = static_cast<std::uint8_t>(area[5] + 3);  // three more blocks than the chain holds
     Bytes image = MakeImage(0x10000, 0xF000, area);
     // No 0xFF filler behind the chain: the surplus count runs into a block past the end.
@@ -243,37 +244,37 @@ TEST_F(ConfigAreaTest, BrokenChainShowsConfigFileCorrupted) {
 
 TEST_F(ConfigAreaTest, CheckImageConfigLooksOnlyAtItsFixedPlace) {
     UseDescription(kIni7020);
-    AreaSpec spec;
-    spec.chipCode = 17;
+    AreaContent entry;
+    entry.chipCode = 17;
     CEepromConfigInfo info;
     // A 48 KiB image ends before 0xF000.
-    EXPECT_FALSE(info.CheckImageConfig(MakeImage(0xC000, 0xAE00, MakeArea(spec))));
+    EXPECT_FALSE(info.CheckImageConfig(MakeImage(0xC000, 0xAE00, MakeArea(entry))));
     // No fall back to offset 0.
-    EXPECT_FALSE(info.CheckImageConfig(MakeImage(0x10000, 0, MakeArea(spec))));
-    EXPECT_TRUE(info.CheckImageConfig(MakeImage(0x10000, 0xF000, MakeArea(spec))));
+    EXPECT_FALSE(info.CheckImageConfig(MakeImage(0x10000, 0, MakeArea(entry))));
+    EXPECT_TRUE(info.CheckImageConfig(MakeImage(0x10000, 0xF000, MakeArea(entry))));
 
     UseDescription(kIni7040);
-    spec.chipCode = 21;
+    entry.chipCode = 21;
     g_nProjectType = kProjectOtp;
-    EXPECT_TRUE(info.CheckImageConfig(MakeImage(0x2000, 0, MakeArea(spec))));
+    EXPECT_TRUE(info.CheckImageConfig(MakeImage(0x2000, 0, MakeArea(entry))));
 }
 
 TEST_F(ConfigAreaTest, FindCacheCodeEndIsBehindTheLastCacheBlock) {
     UseLayout("KSC7040", 0, 4096);
-    AreaSpec spec;
-    spec.chipCode = 24;
-    spec.cacheCodes = {Bytes(16, 1), Bytes(32, 2)};
-    spec.strings = {{1, "Tavenic"}};
-    spec.vidPid = false;
-    Bytes area = MakeArea(spec);
+    AreaContent entry;
+    entry.chipCode = 24;
+    entry.cacheCodes = {Bytes(16, 1), Bytes(32, 2)};
+    entry.strings = {{1, "Tavenic"}};
+    entry.vidPid = false;
+    Bytes area = MakeArea(entry);
     CEepromConfigInfo info;
     std::uint32_t offset = 0;
     ASSERT_TRUE(info.FindCacheCodeEnd(MakeImage(0x4000, 0, area), offset));
     EXPECT_EQ(offset, area.size());
 
     // Without cache code the offset is 0.
-    spec.cacheCodes.clear();
-    ASSERT_TRUE(info.FindCacheCodeEnd(MakeImage(0x4000, 0, MakeArea(spec)), offset));
+    entry.cacheCodes.clear();
+    ASSERT_TRUE(info.FindCacheCodeEnd(MakeImage(0x4000, 0, MakeArea(entry)), offset));
     EXPECT_EQ(offset, 0u);
 }
 
@@ -287,8 +288,8 @@ protected:
         UseDescription(kIni7050);  // 0xF000, 4096, tag 0xEFFE
     }
     // A 128 KiB code image with the area at 0xF000 and marked bytes behind the reserved size.
-    Bytes CodeImage(const AreaSpec& spec = AreaSpec{}) {
-        Bytes image = MakeImage(0x20000, 0xF000, MakeArea(spec));
+    Bytes CodeImage(const AreaContent& entry = AreaContent{}) {
+        Bytes image = MakeImage(0x20000, 0xF000, MakeArea(entry));
         for (std::size_t i = 0x10000; i < image.size(); ++i)
             image[i] = static_cast<std::uint8_t>(i ^ 0x5A);
         return image;
@@ -312,9 +313,9 @@ TEST_F(SerialPatchTest, FortyEightBytesAreAcceptedFortyNineRefused) {
 }
 
 TEST_F(SerialPatchTest, PatchRebuildsTheAreaAndSetsTheTag) {
-    AreaSpec spec;
-    spec.memoryKind = 0x30;
-    const Bytes original = CodeImage(spec);
+    AreaContent entry;
+    entry.memoryKind = 0x30;
+    const Bytes original = CodeImage(entry);
     Bytes image = original;
     CEepromConfigInfo info;
     ASSERT_TRUE(info.PatchImageSN(image, "SN-77"));
@@ -368,9 +369,9 @@ TEST_F(SerialPatchTest, PatchExWritesBlock3WithTheSnFunctionMarker) {
 }
 
 TEST_F(SerialPatchTest, MissingStringBlockIsAppendedAsTheLastBlock) {
-    AreaSpec spec;
-    spec.strings = {{1, "Tavenic"}};
-    Bytes image = CodeImage(spec);
+    AreaContent entry;
+    entry.strings = {{1, "Tavenic"}};
+    Bytes image = CodeImage(entry);
     const CDescGlobal before = HeaderAt(image, 0xF000);
     CEepromConfigInfo info;
     const std::string text = "0123456789";
@@ -392,11 +393,11 @@ TEST_F(SerialPatchTest, UnsafeImagesAreRefusedUnchanged) {
         const char* name;
         Bytes image;
     };
-    AreaSpec big;
+    AreaContent big;
     big.fillerBytes = 3990;  // rebuilt area + 128 no longer fits 4096
-    Bytes shortImage = MakeImage(65533, 0xF000, MakeArea(AreaSpec{}));
-    Bytes noArea = MakeImage(0x10000, 0x8000, MakeArea(AreaSpec{}));
-    Bytes broken = MakeImage(0x10000, 0xF000, MakeArea(AreaSpec{}));
+    Bytes shortImage = MakeImage(65533, 0xF000, MakeArea(AreaContent{}));
+    Bytes noArea = MakeImage(0x10000, 0x8000, MakeArea(AreaContent{}));
+    Bytes broken = MakeImage(0x10000, 0xF000, MakeArea(AreaContent{}));
     broken[0xF005] = static_cast<std::uint8_t>(broken[0xF005] + 40);
     for (std::size_t i = 0xF000 + HeaderAt(broken, 0xF000).m_wTotalLength; i < 0x10000; ++i)
         broken[i] = 0;
@@ -436,7 +437,7 @@ protected:
 
 TEST_F(PreActionTest, WithoutSaveSnTheImageStaysAsItIs) {
     UseDescription(kIni7050);
-    Bytes image = MakeImage(0x10000, 0xF000, MakeArea(AreaSpec{}));
+    Bytes image = MakeImage(0x10000, 0xF000, MakeArea(AreaContent{}));
     const Bytes original = image;
     CEepromConfigInfo info;
     info.AttachImage(&image);
@@ -452,7 +453,7 @@ TEST_F(PreActionTest, SnAddressChoosesTheStringBlock) {
     SetSetting("SaveSN", 1);
     for (std::int32_t snAddress : {0, 1}) {
         SetSetting("SN Address", snAddress);
-        Bytes image = MakeImage(0x10000, 0xF000, MakeArea(AreaSpec{}));
+        Bytes image = MakeImage(0x10000, 0xF000, MakeArea(AreaContent{}));
         CEepromConfigInfo info;
         info.AttachImage(&image);
         info.m_strSerialNumber = "SN-2024";
@@ -467,7 +468,7 @@ TEST_F(PreActionTest, SnAddressChoosesTheStringBlock) {
 TEST_F(PreActionTest, FailedPatchReportsSaveSnFail) {
     UseDescription(kIni7050);
     SetSetting("SaveSN", 1);
-    Bytes image = MakeImage(0x10000, 0xF000, MakeArea(AreaSpec{}));
+    Bytes image = MakeImage(0x10000, 0xF000, MakeArea(AreaContent{}));
     const Bytes original = image;
     CEepromConfigInfo info;
     info.AttachImage(&image);
@@ -487,10 +488,10 @@ TEST_F(PreActionTest, OtpImageIsPatchedAsTheReservedSizeAndCutToTheArea) {
     UseLayout("KSC7040", 0, 4096);
     SetSetting("SaveSN", 1);
     g_nProjectType = kProjectOtp;
-    AreaSpec spec;
-    spec.memoryKind = 0x60;
-    spec.chipCode = 21;
-    Bytes image = MakeImage(1024, 0, MakeArea(spec));
+    AreaContent entry;
+    entry.memoryKind = 0x60;
+    entry.chipCode = 21;
+    Bytes image = MakeImage(1024, 0, MakeArea(entry));
     CEepromConfigInfo info;
     info.AttachImage(&image);
     info.m_strSerialNumber = "OTP-SN";
@@ -508,10 +509,10 @@ TEST_F(PreActionTest, OtpImageLongerThanTheReservedSizeIsRefused) {
     UseLayout("KSC7040", 0, 4096);
     SetSetting("SaveSN", 1);
     g_nProjectType = kProjectOtp;
-    AreaSpec spec;
-    spec.memoryKind = 0x60;
-    spec.chipCode = 21;
-    Bytes image = MakeImage(0x4000, 0, MakeArea(spec));
+    AreaContent entry;
+    entry.memoryKind = 0x60;
+    entry.chipCode = 21;
+    Bytes image = MakeImage(0x4000, 0, MakeArea(entry));
     const Bytes original = image;
     CEepromConfigInfo info;
     info.AttachImage(&image);

@@ -92,7 +92,7 @@ private:
 };
 
 // What an area holds; MakeArea lays it out with the block writer.
-struct AreaSpec {
+struct AreaContent {
     std::uint8_t memoryKind = 0x55;
     std::uint8_t chipCode = 25;
     std::uint16_t apVersion = 0x1060;
@@ -108,33 +108,33 @@ struct AreaSpec {
     std::size_t fillerBytes = 0;    // an unknown block of about this size, to grow the area
 };
 
-inline Bytes MakeArea(const AreaSpec& spec) {
+inline Bytes MakeArea(const AreaContent& entry) {
     CDescGlobal header;
-    header.m_byMemoryKind = spec.memoryKind;
+    header.m_byMemoryKind = entry.memoryKind;
     header.m_byBootOption = 2;
-    header.m_byChipCode = spec.chipCode;
+    header.m_byChipCode = entry.chipCode;
     DescFixedValues fixed;
-    fixed.apVersion = spec.apVersion;
+    fixed.apVersion = entry.apVersion;
     fixed.hasEepInfo = true;
     fixed.eepInfo = 0xC2;
-    fixed.hasBankCopy = spec.hasBankCopy;
-    fixed.bankCopy = spec.bankCopy;
-    fixed.hasForceUpdate = spec.hasForceUpdate;
-    fixed.forceUpdate = spec.forceUpdate;
+    fixed.hasBankCopy = entry.hasBankCopy;
+    fixed.bankCopy = entry.bankCopy;
+    fixed.hasForceUpdate = entry.hasForceUpdate;
+    fixed.forceUpdate = entry.forceUpdate;
     DescriptorWriter writer;
     EXPECT_TRUE(writer.Begin(header, fixed, true));
-    for (const auto& [type, text] : spec.strings) {
+    for (const auto& [type, text] : entry.strings) {
         auto block = MakeStringBlock(type);
         EXPECT_TRUE(block->SetContent(Bytes(text.begin(), text.end())));
         EXPECT_TRUE(writer.Append(*block));
     }
-    if (spec.vidPid) {
+    if (entry.vidPid) {
         CDescVIDPID id;
-        id.Set(spec.vid, spec.pid, spec.revision);
+        id.Set(entry.vid, entry.pid, entry.revision);
         EXPECT_TRUE(writer.Append(id));
     }
-    for (const Bytes& data : spec.cacheCodes) {
-        auto block = CreateDescriptor(kTypeSmallCachecode, spec.chipCode);
+    for (const Bytes& data : entry.cacheCodes) {
+        auto block = CreateDescriptor(kTypeSmallCachecode, entry.chipCode);
         Bytes raw(data.size() + 8, 0);
         raw[0] = 0xFF;
         raw[1] = 0xE7;
@@ -144,7 +144,7 @@ inline Bytes MakeArea(const AreaSpec& spec) {
         EXPECT_TRUE(block->Parse(raw));
         EXPECT_TRUE(writer.Append(*block));
     }
-    for (std::size_t left = spec.fillerBytes; left >= 2;) {
+    for (std::size_t left = entry.fillerBytes; left >= 2;) {
         const std::size_t n = std::min<std::size_t>(left, 250);
         Bytes raw(n, 0x44);
         raw[0] = static_cast<std::uint8_t>(n);

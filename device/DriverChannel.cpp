@@ -1,5 +1,6 @@
 #include "device/DriverChannel.h"
 
+#include "device/DeviceLocks.h"
 #include "platform/OperationLog.h"
 
 using uafw::usb::CurrentUsbBackend;
@@ -28,9 +29,9 @@ bool CDriverChannel::Startup(std::int32_t libType) {
     if (m_open.load())
         return true;
     if (!m_uacSync)
-        m_uacSync = std::make_unique<uafw::NamedMutex>(kUacSyncMutexName);
+        m_uacSync = std::make_unique<uafw::NamedMutex>(DeviceLockName(kUacSyncMutexName));
     if (!m_refCount)
-        m_refCount = std::make_unique<uafw::NamedMutex>(kRefCountMutexName);
+        m_refCount = std::make_unique<uafw::NamedMutex>(DeviceLockName(kRefCountMutexName));
     if (!m_uacSync->IsOpen() || !m_refCount->IsOpen()) {
         scope.Fail("device locks not available\n");
         m_uacSync.reset();

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "device/DeviceLocks.h"
 #include "device/DriverChannel.h"
 #include "platform/DebugOutput.h"
 
@@ -151,7 +152,7 @@ std::string FormatExtUnitError(const std::string& label, HRESULT result, bool re
 
 // ---- CExtUnitBase -------------------------------------------------------------------------
 
-CExtUnitBase::CExtUnitBase() : m_commandLock(kCommandLockName) {}
+CExtUnitBase::CExtUnitBase() : m_commandLock(DeviceLockName(kCommandLockName)) {}
 
 CExtUnitBase::~CExtUnitBase() = default;
 

@@ -1,9 +1,11 @@
 // The device channel on the USB seam: start-up and shut-down, the success rules of the wrappers,
 // and the request packing of class requests.
 #include "device/DriverChannel.h"
+#include "device/ExtUnit.h"
 
 #include <gtest/gtest.h>
 
+#include "device/DeviceLocks.h"
 #include "device_fixture.h"
 
 namespace uafw::test {
@@ -40,7 +42,8 @@ TEST_F(DriverChannelTest, SecondStartupSucceedsAndKeepsTheLibType) {
     EXPECT_TRUE(DeviceLibraryStartup(1));
     EXPECT_EQ(DeviceLibraryLibType(), 1);
     EXPECT_NE(CDriverChannel::Instance().UacSyncMutex(), nullptr);
-    EXPECT_EQ(CDriverChannel::Instance().UacSyncMutex()->Name(), "ICOperateSyncUac_2022");
+    EXPECT_EQ(CDriverChannel::Instance().UacSyncMutex()->Name(),
+              DeviceLockName("ICOperateSyncUac_2022"));
 }
 
 TEST_F(DriverChannelTest, ShutdownClosesTheChannelForAttachedDevices) {
@@ -109,6 +112,22 @@ TEST_F(DriverChannelTest, AttachReportsTheBackendError) {
     const auto r = CDriverChannel::Instance().Attach(4242, handle);
     EXPECT_EQ(r.error, uafw::usb::kErrNotConnected);
     EXPECT_EQ(handle, 0u);
+}
+
+}  // namespace
+}  // namespace uafw::test
+
+namespace uafw::test {
+namespace {
+
+TEST(DeviceLockNames, ThePlainNamesWithoutScope) {
+    const std::string scoped = DeviceLockName(kCommandLockName);
+    SetDeviceLockScope("");
+    EXPECT_EQ(DeviceLockName(kCommandLockName), "ICOperateSync_2014_3_28");
+    EXPECT_EQ(DeviceLockName(kUacSyncMutexName), "ICOperateSyncUac_2022");
+    EXPECT_EQ(DeviceLockName(kRefCountMutexName), "RefCountMutex_2021_07_08");
+    SetDeviceLockScope(scoped.substr(0, scoped.size() - std::string(kCommandLockName).size()));
+    EXPECT_EQ(DeviceLockName(kCommandLockName), scoped);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "device/DeviceDiscovery.h"
+#include "device/DeviceLocks.h"
 #include "device/ExtUnit.h"
 #include "device_fixture.h"
 #include "sim_fixture.h"
@@ -118,7 +119,7 @@ TEST_F(ExtUnitAbandonedLock, CommandAfterADeadOwnerFailsOnceAndFreesTheLock) {
     CExtUnit eu(*record, backend.Chip().unitId);
     const pid_t child = fork();
     if (child == 0) {
-        uafw::NamedMutex lock(kCommandLockName);
+        uafw::NamedMutex lock(DeviceLockName(kCommandLockName));
         _exit(lock.Wait(10000) == uafw::MutexWait::kAcquired ||
                       lock.Wait(0) == uafw::MutexWait::kAbandoned
                   ? 0

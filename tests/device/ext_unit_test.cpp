@@ -1,5 +1,6 @@
 // The extension-unit transport: command blocks, data pieces with the remainder rule, the
 // large-transfer split, status read-back and clear, the data control size, the command lock.
+#include "device/DeviceLocks.h"
 #include "device/ExtUnit.h"
 
 #include <gtest/gtest.h>
@@ -403,7 +404,7 @@ TEST_F(ExtUnitTest, CommandWaitsTenSecondsForTheLockThenFailsWithoutSending) {
     std::promise<void> taken;
     std::promise<void> release;
     std::thread holder([&, released = release.get_future()] {
-        uafw::NamedMutex lock(kCommandLockName);
+        uafw::NamedMutex lock(DeviceLockName(kCommandLockName));
         if (lock.WaitRealTime(5000) != uafw::MutexWait::kAcquired) {
             taken.set_value();
             return;

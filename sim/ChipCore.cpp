@@ -28,6 +28,20 @@ ImageVersion VersionAt(std::span<const std::uint8_t> image, std::uint32_t offset
     return v;
 }
 
+// The version of a code image: at 0x100C in images of 64 KiB and more, at 0x11B in shorter
+// ones, so an erased 0x100C with a version at 0x11B is a short image.
+ImageVersion CodeImageVersion(std::span<const std::uint8_t> image) {
+    const ImageVersion v = VersionAt(image, kVersionOffsetLong);
+    const ImageVersion s = VersionAt(image, kVersionOffsetShort);
+    return AllFf(v) && !AllFf(s) ? s : v;
+}
+
+// Chips that keep a second image in flash and program it while running the first.
+bool IsDualBankChip(std::uint16_t chipId) {
+    const std::uint16_t family = chipId & 0xF0F0;
+    return family == 0xE010 || family == 0x1010;
+}
+
 std::uint8_t CapacityCode(std::size_t size) {
     std::uint8_t code = 0;
     while ((std::size_t{1} << code) < size)
@@ -105,14 +119,8 @@ void ChipCore::BootFromMemory() {
     switch (m_config.memory) {
         case BootMemory::Flash: {
             const auto f = m_mem.flash.Bytes();
-            if (f[0] == 0x02) {
-                // A code image. Short images keep their version at 0x11B; a code image of 64 KiB
-                // and more at 0x100C, so an erased 0x100C with a version at 0x11B is a short one.
-                ImageVersion v = VersionAt(f, kVersionOffsetLong);
-                const ImageVersion s = VersionAt(f, kVersionOffsetShort);
-                if (AllFf(v) && !AllFf(s))
-                    v = s;
-                m_run.running = v;
+            if (auto bank = NewestFlashBank()) {
+                m_run.running = CodeImageVersion(f.subspan(*bank));
                 m_run.bootMode = kBootSpi;
             } else if (f[1] == 0xA5) {
                 // A configuration-only image: the ROM code runs with the configuration in flash.
@@ -140,6 +148,31 @@ void ChipCore::BootFromMemory() {
             break;
         }
     }
+}
+
+std::optional<std::uint32_t> ChipCore::NewestFlashBank() const {
+    const auto f = m_mem.flash.Bytes();
+    // A dual-bank chip boots the newest valid image at 0 or at the second-bank offsets the
+    // update writes to (0x10000, or the image length); a bank whose word at +0x1010 was zeroed
+    // is withdrawn. Other chips boot the image at 0.
+    std::vector<std::uint32_t> banks{0};
+    if (IsDualBankChip(m_config.chipId))
+        banks.insert(banks.end(), {0x10000, 0x20000, 0x40000});
+    std::optional<std::uint32_t> best;
+    ImageVersion bestVersion{};
+    for (std::uint32_t bank : banks) {
+        if (bank + kVersionOffsetLong + 8 > f.size() || f[bank] != 0x02)
+            continue;
+        const auto word = f.subspan(bank + 0x1010, 4);
+        if (banks.size() > 1 && std::all_of(word.begin(), word.end(), [](auto b) { return !b; }))
+            continue;
+        const ImageVersion v = CodeImageVersion(f.subspan(bank));
+        if (!best || v > bestVersion) {
+            best = bank;
+            bestVersion = v;
+        }
+    }
+    return best;
 }
 
 std::array<std::uint8_t, kStatusAreaSize> ChipCore::StatusArea() const {

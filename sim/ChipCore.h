@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -86,6 +87,7 @@ private:
     bool EepromWidthAllowed(Op op) const;
     std::vector<std::uint8_t> SignatureReply();
     void BootFromMemory();
+    std::optional<std::uint32_t> NewestFlashBank() const;
 
     ChipConfig m_config;
     ChipMemories m_mem;

@@ -227,7 +227,11 @@ usb::UsbTransferResult SimBackend::ControlTransfer(usb::UsbHandle handle,
     {
         std::lock_guard<std::mutex> guard(m_lock);
         auto it = m_handles.find(handle);
-        if (it == m_handles.end() || (length != 0 && buffer == nullptr)) {
+        if (it == m_handles.end()) {
+            result.error = usb::kErrInvalidHandle;
+            return result;
+        }
+        if (length != 0 && buffer == nullptr) {
             result.error = usb::kErrInvalidParam;
             return result;
         }

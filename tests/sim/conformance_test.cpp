@@ -389,3 +389,48 @@ INSTANTIATE_TEST_SUITE_P(Types, ChipIdRegisters,
                                            IdCase{"[chip]\nid = 0x7110\n", 0x7110, 0xC2A6}));
 
 }  // namespace
+
+// ---- which flash image a chip boots ----
+
+struct BankCase {
+    const char* name;
+    const char* ini;
+    std::uint8_t bank0Version;  // v0 of the image at 0
+    std::uint8_t bank1Version;  // v0 of the image at 0x10000
+    bool withdrawBank0;         // the word at 0x1010 zeroed
+    std::uint8_t booted;        // v0 the status block reports
+};
+
+void PrintTo(const BankCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class BootedBank : public simtest::SimFixture, public ::testing::WithParamInterface<BankCase> {};
+
+TEST_P(BootedBank, StatusBlockReportsTheImageTheChipBooted) {
+    const BankCase& c = GetParam();
+    Bytes flash(0x20000, 0xFF);
+    for (std::uint32_t bank : {0x00000u, 0x10000u}) {
+        flash[bank] = 0x02;
+        std::fill_n(flash.begin() + bank + 0x100C, 8, 0x11);
+        flash[bank + 0x100C] = bank ? c.bank1Version : c.bank0Version;
+    }
+    if (c.withdrawBank0)
+        std::fill_n(flash.begin() + 0x1010, 4, 0x00);
+    m_dir.WriteBytes("spi.bin", flash);
+    Start(std::string(c.ini) + "flash_size = 0x20000\n");
+    auto b = W().VendorIn(0x07, 9, 0, 8);  // bytes 72..79: b[79] is v0
+    ASSERT_TRUE(b);
+    EXPECT_EQ((*b)[7], c.booted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Banks, BootedBank,
+    ::testing::Values(
+        BankCase{"SingleBankBootsImageAtZero", "[chip]\ntype = KSC7050\n", 0x10, 0x20, false, 0x10},
+        BankCase{"DualBankBootsTheNewer", "[chip]\ntype = KSC7032\n", 0x10, 0x20, false, 0x20},
+        BankCase{"DualBankKeepsANewerFirstBank", "[chip]\ntype = KSC7080\n", 0x30, 0x20, false,
+                 0x30},
+        BankCase{"WithdrawnFirstBankBootsTheSecond", "[chip]\ntype = KSC7080\n", 0x30, 0x20, true,
+                 0x20}),
+    [](const auto& info) { return std::string(info.param.name); });

@@ -187,6 +187,16 @@ TEST_F(Backend, ResetDropsTheDeviceAndBringsItBackOnTheSamePathWithANewNodeId) {
     EXPECT_EQ(m_events[1].path, before.locationPath);
 }
 
+TEST_F(Backend, ClosedHandleIsRefused) {
+    Start();
+    std::uint32_t error = 0;
+    const usb::UsbHandle h = m_backend->Open(m_backend->Enumerate()[0].nodeId, error);
+    m_backend->Close(h);
+    std::uint8_t b = 0;
+    EXPECT_EQ(m_backend->ControlTransfer(h, 0xC0, 0x06, 0, 0, &b, 1, 1000).error,
+              usb::kErrInvalidHandle);
+}
+
 TEST_F(Backend, HotplugNotificationsFollowUnplugAndPlug) {
     Start();
     Listen();

@@ -25,6 +25,10 @@ struct Placement {
     std::vector<std::uint8_t> chainPorts;  // port on each hub, parent hub first
 };
 
+void PrintTo(const Placement& p, std::ostream* os) {
+    *os << p.name;
+}
+
 class EnumerationPlacement : public UmockdevFixture,
                              public ::testing::WithParamInterface<Placement> {};
 
@@ -280,6 +284,10 @@ struct Refusal {
     std::uint32_t timeoutMs;
     std::uint32_t error;
 };
+
+void PrintTo(const Refusal& r, std::ostream* os) {
+    *os << r.name;
+}
 
 class RefusedTransfer : public OpenDevice, public ::testing::WithParamInterface<Refusal> {};
 

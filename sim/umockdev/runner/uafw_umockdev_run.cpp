@@ -107,6 +107,9 @@ int Run(int argc, char** argv) {
     }
 
     std::string preload = UAFW_UMOCKDEV_PRELOAD;
+#ifdef UAFW_PRELOAD_FIRST
+    preload = std::string(UAFW_PRELOAD_FIRST) + ":" + preload;
+#endif
     if (const char* old = getenv("LD_PRELOAD"); old != nullptr && *old != '\0') {
         preload += ":" + std::string(old);
     }

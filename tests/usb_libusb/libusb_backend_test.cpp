@@ -404,6 +404,26 @@ TEST_F(OpenDevice, ResetLeavesTheBusAndComesBackOnTheSamePortWithANewNode) {
     Backend().UnsubscribeHotplug(sub);
 }
 
+TEST_F(OpenDevice, EnumerationAloneFollowsAResetWithoutHotplug) {
+    PlugAndOpen();
+    model_->SetAttached(false);
+    EXPECT_TRUE(PumpUntil([&] { return Backend().Enumerate().empty(); }));
+    model_->SetAttached(true);
+    std::vector<UsbDeviceInfo> list;
+    ASSERT_TRUE(PumpUntil([&] {
+        list = Backend().Enumerate();
+        return list.size() == 1;
+    }));
+    EXPECT_EQ(list[0].locationPath, info_.locationPath);
+    EXPECT_NE(list[0].nodeId, info_.nodeId);
+    // The handle of the old appearance stays dead; the old node id opens nothing.
+    std::array<std::uint8_t, 1> one{};
+    EXPECT_EQ(Transfer(0xC0, 0x05, 0, 0, one.data(), 1).error, usb::kErrNotConnected);
+    std::uint32_t error = 0;
+    EXPECT_EQ(Backend().Open(info_.nodeId, error), 0u);
+    EXPECT_EQ(error, usb::kErrNotConnected);
+}
+
 TEST_F(UmockdevFixture, HotplugReportsArrivalOfANewAudioDeviceOnly) {
     Backend();  // libusb runs before the devices arrive
     EventLog log;

@@ -1,0 +1,4 @@
+#pragma once
+#include "flow/MpFlowFlash.h"
+
+class CFlashConfigInfo : public CMpFlow_Flash {};

@@ -1,0 +1,17 @@
+#pragma once
+// The configuration layer of the flow: the configuration-area record of the loaded image joined
+// to the flow. The memory branches (flash, EEPROM, OTP) derive from it.
+#include <cstdint>
+#include <vector>
+
+#include "config/EepromConfigInfo.h"
+#include "flow/MpFlowEeprom.h"
+
+class CFlowConfigLayer : public CMpFlow_Eeprom, public CEepromConfigInfo {
+public:
+    CFlowConfigLayer() { AttachImage(&m_ImageRecord.m_image); }
+
+    // Slot 0: locates the configuration area of the firmware image or the secondary image and
+    // keeps the result; 0 for any other buffer or when no area is found.
+    int OpPrepare(const std::vector<std::uint8_t>& image) override;
+};

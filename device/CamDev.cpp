@@ -15,9 +15,10 @@ CZynCam::CZynCam(std::unique_ptr<DeviceRecord> record)
     : CCamDev(std::move(record)), m_watch(std::make_shared<RemovalWatch>()) {
     m_watch->node.store(m_record->deviceNode);
     RebuildTransports();
-    if (uafw::usb::IUsbBackend* backend = uafw::usb::CurrentUsbBackend()) {
+    m_backend = uafw::usb::CurrentUsbBackend();
+    if (m_backend) {
         std::weak_ptr<RemovalWatch> watch = m_watch;
-        m_subscription = backend->SubscribeHotplug(
+        m_subscription = m_backend->SubscribeHotplug(
             [watch](uafw::usb::HotplugEvent event, const uafw::usb::UsbDeviceInfo& info) {
                 auto alive = watch.lock();
                 if (alive && event == uafw::usb::HotplugEvent::Removed &&
@@ -28,9 +29,8 @@ CZynCam::CZynCam(std::unique_ptr<DeviceRecord> record)
 }
 
 CZynCam::~CZynCam() {
-    if (m_subscription != 0)
-        if (uafw::usb::IUsbBackend* backend = uafw::usb::CurrentUsbBackend())
-            backend->UnsubscribeHotplug(m_subscription);
+    if (m_backend && m_subscription != 0)
+        m_backend->UnsubscribeHotplug(m_subscription);
     m_extUnit.reset();
     m_vendorRequest.reset();
 }

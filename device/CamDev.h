@@ -13,6 +13,7 @@
 #include "device/ExtUnit.h"
 #include "device/VendorRequestV2.h"
 #include "platform/Event.h"
+#include "platform/usb/UsbBackend.h"
 
 class CCamDev {
 public:
@@ -61,5 +62,6 @@ private:
     std::unique_ptr<CExtUnit> m_extUnit;
     std::unique_ptr<CVendorRequestV2> m_vendorRequest;
     std::shared_ptr<RemovalWatch> m_watch;
+    uafw::usb::IUsbBackend* m_backend = nullptr;  // where the removal subscription lives
     int m_subscription = 0;
 };

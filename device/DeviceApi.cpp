@@ -32,7 +32,7 @@ CVendorCmdCommon* Transport(Route route, std::uint32_t flags) {
         case Route::kEuOnly:
             if (forceEu)
                 return device->ExtUnit();
-            if (DeviceLibraryLibType() != 0 || !device->Capabilities().hasExtUnit)
+            if (CDriverChannel::Instance().LibType() != 0 || !device->Capabilities().hasExtUnit)
                 return nullptr;
             return device->ExtUnit();
     }
@@ -133,7 +133,7 @@ int DA_GetName(std::string& name) {
 }
 
 int DA_GetIds(std::uint32_t node, std::uint16_t& vid, std::uint16_t& pid, std::uint16_t& rev) {
-    if (DeviceLibraryLibType() == 0)
+    if (CDriverChannel::Instance().LibType() == 0)
         IdsFromDevice(vid, pid, rev, nullptr);
     else
         IdsFromOs(node, vid, pid, rev, nullptr);
@@ -142,7 +142,7 @@ int DA_GetIds(std::uint32_t node, std::uint16_t& vid, std::uint16_t& pid, std::u
 
 int DA_GetIdsAndManufacturer(std::uint32_t node, std::uint16_t& vid, std::uint16_t& pid,
                              std::uint16_t& rev, std::string& manufacturer) {
-    if (DeviceLibraryLibType() == 0)
+    if (CDriverChannel::Instance().LibType() == 0)
         IdsFromDevice(vid, pid, rev, &manufacturer);
     else
         IdsFromOs(node, vid, pid, rev, &manufacturer);
@@ -150,7 +150,7 @@ int DA_GetIdsAndManufacturer(std::uint32_t node, std::uint16_t& vid, std::uint16
 }
 
 int DA_GetFirstManufacturer(std::string& manufacturer) {
-    if (DeviceLibraryLibType() == 0 && !CCurrentDevice::Instance().Get()) {
+    if (CDriverChannel::Instance().LibType() == 0 && !CCurrentDevice::Instance().Get()) {
         // Open entry 0 for the question and close it again.
         if (DA_OpenByIndex(0) != 0) {
             CZynCam* device = CCurrentDevice::Instance().Get();
@@ -171,7 +171,7 @@ int DA_GetFirstManufacturer(std::string& manufacturer) {
 }
 
 int DA_GetSerial(std::uint32_t node, std::string& serial) {
-    if (DeviceLibraryLibType() != 0) {
+    if (CDriverChannel::Instance().LibType() != 0) {
         uafw::usb::UsbOsIdentity identity;
         if (OsIdentity(node, identity))
             serial = identity.serial;
@@ -200,7 +200,7 @@ int DA_GetPortAndHub(std::uint32_t node, std::uint32_t& port, std::uint32_t& hub
 }
 
 int DA_SignalReconnect() {
-    if (DeviceLibraryLibType() == 0)
+    if (CDriverChannel::Instance().LibType() == 0)
         CCurrentDevice::Instance().SignalReconnect();
     return 1;
 }

@@ -151,15 +151,3 @@ CDriverChannel::Result CDriverChannel::ReadStringDescriptor(UsbHandle handle, st
                                                             std::uint16_t length) {
     return ReadDescriptor(handle, kDescriptorString, index, language, buffer, length);
 }
-
-bool DeviceLibraryStartup(std::int32_t libType) {
-    return CDriverChannel::Instance().Startup(libType);
-}
-
-void DeviceLibraryShutdown(std::int32_t /*libType*/) {
-    CDriverChannel::Instance().Shutdown();
-}
-
-std::int32_t DeviceLibraryLibType() {
-    return CDriverChannel::Instance().LibType();
-}

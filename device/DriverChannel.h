@@ -80,9 +80,3 @@ private:
     std::unique_ptr<uafw::NamedMutex> m_uacSync;
     std::unique_ptr<uafw::NamedMutex> m_refCount;
 };
-
-// Library start-up and shut-down as the application calls them with the setting "Lib Type".
-bool DeviceLibraryStartup(std::int32_t libType);
-void DeviceLibraryShutdown(std::int32_t libType);
-// "Lib Type" as the device library stored it at start-up.
-std::int32_t DeviceLibraryLibType();

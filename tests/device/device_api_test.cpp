@@ -1,6 +1,7 @@
 // The device API against the virtual chip: the three transport rules, results 1/0, the command
 // catalogue's placement on both transports and what lands in the chip's memories.
 #include "device/DeviceApi.h"
+#include "device/DeviceLibrary.h"
 
 #include <gtest/gtest.h>
 
@@ -180,6 +181,31 @@ TEST_F(DeviceApiTest, VendorOnlyCommandsAndTheirResults) {
     std::uint8_t buffer[8] = {};
     EXPECT_EQ(DA_OtpRead(0, 0, 8, buffer), 1);  // the extension unit carries OTP reads
     EXPECT_TRUE(AllClass(Take()));
+}
+
+TEST_F(DeviceApiTest, LongVendorWriteLandsInTheChipInPieces) {
+    Open();
+    std::vector<std::uint8_t> data(5000);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>(i * 31 + 7);
+    ASSERT_EQ(DA_WriteMem(0, 0x3000, 5000, data.data(), 0), 1);
+    const auto written = Take();
+    ASSERT_EQ(written.size(), 2u);
+    EXPECT_EQ(written[0].wIndex, 0x3000);
+    EXPECT_EQ(written[0].wLength, 4096);
+    EXPECT_EQ(written[1].wIndex, 0x3000 + 4096);
+    EXPECT_EQ(written[1].wLength, 904);
+    std::vector<std::uint8_t> back(5000);
+    ASSERT_EQ(DA_ReadMem(0, 0x3000, 5000, back.data(), kAccessForceExtUnit), 1);
+    EXPECT_EQ(back, data);
+}
+
+TEST_F(DeviceApiTest, ChipWithAnotherVendorsExtensionCodeNeverBecomesCurrent) {
+    Start({"[chip]\next_code = 0x045E\n"});
+    EXPECT_EQ(DA_OpenByIndex(0), 0u);
+    EXPECT_EQ(DA_GetDeviceNode(), 0u);
+    std::uint8_t id[2] = {};
+    EXPECT_EQ(DA_ReadMem(0, 0xFE21, 2, id, 0), 0);
 }
 
 // A device whose transports are the extension unit only (it kept its capabilities after a

@@ -1,6 +1,7 @@
 // Discovery: the device list, the device record's place in the USB tree, the wait for the
 // device, the extension-unit search, the capability probe, the current device and its identity.
 #include "device/DeviceDiscovery.h"
+#include "device/DeviceLibrary.h"
 
 #include <gtest/gtest.h>
 

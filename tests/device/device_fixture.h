@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "device/DeviceLibrary.h"
 #include "device/DeviceRecord.h"
 #include "device/DriverChannel.h"
 #include "fake_chip_backend.h"

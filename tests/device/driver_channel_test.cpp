@@ -1,5 +1,6 @@
 // The device channel on the USB seam: start-up and shut-down, the success rules of the wrappers,
 // and the request packing of class requests.
+#include "device/DeviceLibrary.h"
 #include "device/DriverChannel.h"
 #include "device/ExtUnit.h"
 

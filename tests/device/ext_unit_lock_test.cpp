@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "device/DeviceDiscovery.h"
+#include "device/DeviceLibrary.h"
 #include "device/DeviceLocks.h"
 #include "device/ExtUnit.h"
 #include "device_fixture.h"

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "device/CurrentDevice.h"
+#include "device/DeviceLibrary.h"
 #include "device/DriverChannel.h"
 #include "fake_chip_backend.h"
 #include "platform/Clock.h"

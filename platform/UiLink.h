@@ -3,6 +3,7 @@
 // and the stop flag under its lock. Posting also records the result code in g_ErrCode.
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 // The stop flag that cancels a running flow, guarded by a process-local lock. The main window
 // derives from it.
@@ -29,6 +30,9 @@ public:
     virtual int PostMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
     // Stores the port and hub of the opened device.
     virtual void SetDeviceInfo(std::int32_t port, std::int32_t hub) = 0;
+    // Writes the verdict text directly (the serial-number countdown after a download); the
+    // window shows it on the next step-text message with word 0.
+    virtual void SetVerdictText(const std::string& text) { static_cast<void>(text); }
 };
 
 // Receiver of the device value pair when no main window exists (the command-line object).

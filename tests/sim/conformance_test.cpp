@@ -434,3 +434,23 @@ INSTANTIATE_TEST_SUITE_P(
         BankCase{"WithdrawnFirstBankBootsTheSecond", "[chip]\ntype = KSC7080\n", 0x30, 0x20, true,
                  0x20}),
     [](const auto& info) { return std::string(info.param.name); });
+
+class BootModes : public simtest::SimFixture {};
+
+TEST_F(BootModes, ConfigurationOnlyImageRunsTheRomWithItsConfiguration) {
+    Bytes flash(0x10000, 0xFF);
+    flash[0] = 0x30;  // memory-kind code of a configuration-only image
+    flash[1] = 0xA5;
+    const Bytes version{0x10, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00, 0x05};
+    std::copy(version.begin(), version.end(), flash.begin() + 0x11B);
+    m_dir.WriteBytes("spi.bin", flash);
+    Start("[chip]\nflash_size = 0x10000\n");
+    EXPECT_EQ(W().VendorIn(0x25, 0, 0xC2A8, 1), Bytes{32});  // "ROM&&SPI"
+    Bytes s;
+    for (std::uint16_t k = 16; k < 20; ++k) {
+        auto block = W().VendorIn(0x07, k, 0, 8);
+        ASSERT_TRUE(block);
+        s.insert(s.end(), block->begin(), block->end());
+    }
+    EXPECT_EQ(Bytes(s.begin() + 12, s.begin() + 20), version);
+}

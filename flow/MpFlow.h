@@ -67,8 +67,8 @@ class CMpConfig : public CDumpStr, public virtual CDataInfo {
 public:
     // 6; 5 when "Normal Reset" is 0 (set by the device flow when it takes up an image).
     std::uint8_t m_byResetMode = 6;
-    // Bank copy flag of the image's configuration area.
-    std::int32_t m_bBankCopyEnabled = 0;
+    // Bank copy flag of the prepared image's configuration area (copied from it by slot 0).
+    std::int32_t m_bBankCopyOn = 0;
 };
 
 // The six numeric parts of a firmware version, in the order of the version text.

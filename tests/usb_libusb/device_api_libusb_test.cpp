@@ -11,6 +11,7 @@
 
 #include "device/CurrentDevice.h"
 #include "device/DeviceApi.h"
+#include "device/DeviceLibrary.h"
 #include "device/DeviceLocks.h"
 #include "device/DeviceReset.h"
 #include "device/DriverChannel.h"

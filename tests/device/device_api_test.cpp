@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "device_fixture.h"
 #include "sim_fixture.h"
 
@@ -206,6 +208,38 @@ TEST_F(DeviceApiTest, ChipWithAnotherVendorsExtensionCodeNeverBecomesCurrent) {
     EXPECT_EQ(DA_GetDeviceNode(), 0u);
     std::uint8_t id[2] = {};
     EXPECT_EQ(DA_ReadMem(0, 0xFE21, 2, id, 0), 0);
+}
+
+TEST_F(DeviceApiTest, Eeprom8EraseAndTagOnBothTransports) {
+    Open("[chip]\nmemory = eeprom8\n");
+    const std::uint32_t size = static_cast<std::uint32_t>(Chip().EepromBytes().size());
+    const std::uint8_t data[3] = {0x12, 0x34, 0x56};
+    for (std::uint32_t flags : {0u, kAccessForceExtUnit}) {
+        ASSERT_EQ(DA_Eep8Write(0, 0x20, 3, data, flags), 1) << flags;
+        EXPECT_EQ(Chip().EepromBytes()[0x21], 0x34) << flags;
+        ASSERT_EQ(DA_Eep8Erase(0, size, flags), 1) << flags;
+        const auto erased = Chip().EepromBytes();
+        EXPECT_TRUE(std::all_of(erased.begin(), erased.end(), [](std::uint8_t b) {
+            return b == 0xFF;
+        })) << flags;
+        ASSERT_EQ(DA_Eep8WriteTag(0, flags), 1) << flags;
+        EXPECT_EQ(Chip().EepromBytes()[1], 0xA5) << flags;
+        std::uint8_t back[2] = {};
+        ASSERT_EQ(DA_Eep8Read(0, 0, 2, back, flags), 1) << flags;
+        EXPECT_EQ(back[1], 0xA5) << flags;
+    }
+}
+
+TEST_F(DeviceApiTest, OtpWriteLandsAndReadsBack) {
+    Open("[chip]\nmemory = otp\n");
+    const std::uint8_t data[8] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80};
+    ASSERT_EQ(DA_OtpWrite(0, 0x100, 20, 8, data), 1);
+    EXPECT_TRUE(AllClass(Take()));
+    const auto otp = Chip().OtpBytes();
+    EXPECT_TRUE(std::equal(data, data + 8, otp.begin() + 0x100));
+    std::uint8_t back[8] = {};
+    ASSERT_EQ(DA_OtpRead(0, 0x100, 8, back), 1);
+    EXPECT_TRUE(std::equal(data, data + 8, back));
 }
 
 // A device whose transports are the extension unit only (it kept its capabilities after a

@@ -2,6 +2,7 @@
 // The configuration layer of the flow: the configuration-area record of the loaded image joined
 // to the flow. The memory branches (flash, EEPROM, OTP) derive from it.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "config/EepromConfigInfo.h"
@@ -14,4 +15,9 @@ public:
     // Slot 0: locates the configuration area of the firmware image or the secondary image and
     // keeps the result; 0 for any other buffer or when no area is found.
     int OpPrepare(const std::vector<std::uint8_t>& image) override;
+
+    // What the device flow compares with the device: the chip code and the VID/PID text of the
+    // configuration area last read.
+    std::uint8_t PreparedImageChipCode() const override { return CEepromConfigInfo::m_byChipCode; }
+    std::string ImageVidPidText() const override { return CEepromConfigInfo::m_strVidPid; }
 };

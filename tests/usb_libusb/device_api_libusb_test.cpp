@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -126,6 +127,17 @@ TEST_F(DeviceApiOverLibusb, ResetIntoTheRomLoaderReconnectsOnTheSamePort) {
     ASSERT_EQ(count, 1u);
     EXPECT_EQ(list[0].location, "1-2.3");
     EXPECT_NE(list[0].deviceNode, before);
+}
+
+TEST_F(DeviceApiOverLibusb, RemovalNotificationEndsTheSettleWait) {
+    Start("[chip]\nreenum_ms = 200\n");
+    ASSERT_NE(DA_OpenByIndex(0), 0u);
+    std::uint32_t node = 0;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(DA_ResetToRomReconnect(node, 0, 5000), 1);
+    const auto took = std::chrono::steady_clock::now() - start;
+    // Without the removal the reset would sit out the whole 5 s settle time.
+    EXPECT_LT(took, std::chrono::milliseconds(3000));
 }
 
 TEST_F(DeviceApiOverLibusb, IdentityFromTheSystemTablesWithLibTypeOne) {

@@ -47,9 +47,9 @@ protected:
         return *backend_;
     }
 
-    // Polls hot-plug events until `done` holds or two seconds pass.
+    // Polls hot-plug events until `done` holds or five seconds pass.
     bool PumpUntil(const std::function<bool()>& done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (std::chrono::steady_clock::now() < deadline) {
             Backend().PollEvents();
             if (done()) {

@@ -166,7 +166,8 @@ std::vector<HubLink> LibusbBackend::HubChainLocked(libusb_device* device) {
         HubLink link;
         link.nodeId = NodeOf(hub);
         link.port = libusb_get_port_number(child);
-        link.isRoot = libusb_get_port_number(hub) == 0 || libusb_get_parent(hub) == nullptr;
+        // A root hub hangs on no port; a hub whose parent is unknown ends the chain unrooted.
+        link.isRoot = libusb_get_port_number(hub) == 0;
         if (link.isRoot) {
             libusb_device_descriptor dd{};
             const std::uint16_t bcdUsb =

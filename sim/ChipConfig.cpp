@@ -222,6 +222,16 @@ bool SetFailCode(const std::string& v, ChipConfig& c, std::string& why) {
     return true;
 }
 
+bool SetNewFlash(const std::string& v, ChipConfig& c, std::string& why) {
+    const std::string s = Lower(v);
+    if (s != "builtin" && s != "erased") {
+        why = "must be builtin or erased";
+        return false;
+    }
+    c.newFlashBuiltin = s == "builtin";
+    return true;
+}
+
 const std::map<std::string, Setter>& ChipKeys() {
     static const std::map<std::string, Setter> keys{
         {"type", SetType},
@@ -244,6 +254,7 @@ const std::map<std::string, Setter>& ChipKeys() {
         {"latency_us", Int(&ChipConfig::latencyUs, 1000000)},
         {"max_data_size", Int(&ChipConfig::maxDataSize, 4096)},
         {"ext_code", Int(&ChipConfig::extensionCode, 0xFFFF)},
+        {"new_flash", SetNewFlash},
     };
     return keys;
 }
@@ -372,6 +383,7 @@ bool ParseChipConfig(std::string_view text, ChipConfig& config, std::string& err
             return false;
         }
         seen.insert(sectionName + "." + key);
+        ++c.keysGiven;
     }
     // A chip type brings its own product id and product text unless they are given.
     if (seen.count("chip.type")) {

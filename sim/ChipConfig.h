@@ -54,6 +54,10 @@ struct ChipConfig {
     std::uint32_t latencyUs = 0;
     std::uint16_t maxDataSize = 1024;  // largest data control size the chip grants
     std::uint16_t extensionCode = kChipMakerVendorId;
+    // What a newly created spi.bin holds: the built-in default image (true) or erased flash.
+    // Unset: the built-in image only for a chip.ini that sets no key at all.
+    std::optional<bool> newFlashBuiltin;
+    std::uint32_t keysGiven = 0;  // keys the parsed chip.ini set
     FaultSettings faults;
 
     // EEPROM size in effect (eeprom_size, or 2 KiB for 8-bit and 64 KiB for 16-bit addresses).

@@ -10,15 +10,6 @@
 
 namespace uafw::sim {
 
-namespace {
-
-bool OnlyBlank(const std::string& text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
-}
-
-}  // namespace
-
 std::unique_ptr<VirtualChip> LoadChipStateDir(const std::string& dir, std::string& error) {
     namespace fs = std::filesystem;
     std::error_code ec;
@@ -46,7 +37,7 @@ std::unique_ptr<VirtualChip> LoadChipStateDir(const std::string& dir, std::strin
         return nullptr;
     }
     std::span<const std::uint8_t> initialFlash;
-    if (OnlyBlank(text)) {
+    if (config.newFlashBuiltin.value_or(config.keysGiven == 0)) {
         if (auto image = FindResource("BINARY", kDefaultImageResource))
             initialFlash = *image;
     }

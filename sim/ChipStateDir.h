@@ -12,9 +12,10 @@ namespace uafw::sim {
 // Built-in firmware image the default chip's flash holds when it is created.
 inline constexpr int kDefaultImageResource = 3023;
 
-// Loads (creating the directory and missing memory files) the chip of `dir`. A missing or
-// empty chip.ini gives a KSC7050 (VID 0x1209, PID 0x7050, REV 0x0100) whose new flash holds
-// the built-in default image when the program carries it. Null with a message on any error.
+// Loads (creating the directory and missing memory files) the chip of `dir`. A missing chip.ini,
+// or one that sets no key, gives a KSC7050 (VID 0x1209, PID 0x7050, REV 0x0100) whose new flash
+// holds the built-in default image when the program carries it; "new_flash" chooses that for any
+// chip. Null with a message on any error.
 std::unique_ptr<VirtualChip> LoadChipStateDir(const std::string& dir, std::string& error);
 
 }  // namespace uafw::sim

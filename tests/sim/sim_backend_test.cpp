@@ -288,6 +288,44 @@ TEST(BackendState, MissingFilesAreCreatedErased) {
     EXPECT_EQ(dir.ReadBytes("otp.bin"), Bytes(0x4000, 0x00));
 }
 
+struct NewFlashCase {
+    const char* ini;
+    bool builtin;
+};
+
+class NewFlash : public ::testing::TestWithParam<NewFlashCase> {};
+
+TEST_P(NewFlash, NewSpiBinHoldsTheBuiltInImageOnlyWhenAskedOrUndescribed) {
+    const auto image = uafw::FindResource("BINARY", 3023);
+    if (!image)
+        GTEST_SKIP() << "the program carries no built-in default image";
+    TempDir dir;
+    dir.Write("chip.ini", GetParam().ini);
+    std::string error;
+    auto backend = uafw::sim::SimBackend::FromStateDirs(dir.Path(), error);
+    ASSERT_TRUE(backend) << error;
+    const Bytes flash = backend->Chip(0).FlashBytes();
+    EXPECT_EQ(std::equal(image->begin(), image->end(), flash.begin()), GetParam().builtin);
+    EXPECT_EQ(backend->Chip(0).RunningCode(), GetParam().builtin);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inis, NewFlash,
+    ::testing::Values(NewFlashCase{"", true}, NewFlashCase{"; nothing\n[chip]\n[faults]\n", true},
+                      NewFlashCase{"[chip]\npid = 0x7051\n", false},
+                      NewFlashCase{"[chip]\npid = 0x7051\nnew_flash = builtin\n", true},
+                      NewFlashCase{"[chip]\nnew_flash = erased\n", false}));
+
+TEST(BackendState, ExistingSpiBinIsKeptWhateverNewFlashSays) {
+    TempDir dir;
+    dir.WriteBytes("spi.bin", Bytes(0x10000, 0x5A));
+    dir.Write("chip.ini", "[chip]\nflash_size = 0x10000\nnew_flash = builtin\n");
+    std::string error;
+    auto backend = uafw::sim::SimBackend::FromStateDirs(dir.Path(), error);
+    ASSERT_TRUE(backend) << error;
+    EXPECT_EQ(backend->Chip(0).FlashBytes(), Bytes(0x10000, 0x5A));
+}
+
 TEST(BackendState, DefaultChipHoldsTheBuiltInDefaultImage) {
     TempDir dir;
     std::string error;

@@ -252,8 +252,10 @@ std::vector<UsbDeviceInfo> LibusbBackend::Enumerate() {
     }
     libusb_free_device_list(list, 1);
     std::sort(result.begin(), result.end(), [](const UsbDeviceInfo& a, const UsbDeviceInfo& b) {
-        return a.locationPath != b.locationPath ? a.locationPath < b.locationPath
-                                                : a.nodeId < b.nodeId;
+        if (a.locationPath != b.locationPath) {
+            return LocationPathBefore(a.locationPath, b.locationPath);
+        }
+        return a.nodeId < b.nodeId;
     });
     return result;
 }

@@ -1,6 +1,5 @@
 #include "platform/usb/NodeIdRegistry.h"
 
-
 namespace uafw::usb {
 
 std::uint32_t NodeIdRegistry::Acquire(Key key, bool& added) {

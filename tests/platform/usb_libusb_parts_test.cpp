@@ -53,6 +53,23 @@ TEST(UsbTopology, LocationPathIsTheSysfsPortPath) {
     EXPECT_EQ(FormatLocationPath(12, three), "12-1.4.13");
 }
 
+TEST(UsbTopology, PortPathsSortAsThePortsAreNumbered) {
+    struct Case {
+        const char* a;
+        const char* b;
+        bool before;
+    };
+    const Case cases[] = {
+        {"1-2", "1-10", true},  {"1-10", "1-2", false}, {"1-2", "1-2.1", true},
+        {"1-2.9", "1-3", true}, {"2-1", "10-1", true},  {"1-3", "2-1", true},
+        {"1-2", "1-2", false},  {"1-2", "", true},      {"", "1-2", false},
+        {"1-x", "1-2", false},  {"1-", "1-2", false},   {"1-2", "usb1", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(LocationPathBefore(c.a, c.b), c.before) << c.a << " < " << c.b;
+    }
+}
+
 TEST(UsbTopology, RootHubGenerationFollowsTheController) {
     struct Case {
         std::uint16_t bcdUsb;

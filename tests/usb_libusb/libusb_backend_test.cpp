@@ -101,6 +101,17 @@ TEST_F(UmockdevFixture, NodeIdsAreStableAndDistinctWhileAttached) {
     EXPECT_EQ(first[0].parentNodeId, first[1].parentNodeId);
 }
 
+TEST_F(UmockdevFixture, DevicesAreListedInPortOrder) {
+    Plug(std::make_shared<TestAudioDevice>(), 1, {10});
+    Plug(std::make_shared<TestAudioDevice>(), 1, {2, 1});
+    Plug(std::make_shared<TestAudioDevice>(), 1, {3});
+    auto list = Backend().Enumerate();
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].locationPath, "1-2.1");
+    EXPECT_EQ(list[1].locationPath, "1-3");
+    EXPECT_EQ(list[2].locationPath, "1-10");
+}
+
 TEST_F(UmockdevFixture, OsIdentityComesFromTheKernelTablesWithoutARequest) {
     auto model = std::make_shared<TestAudioDevice>();
     const int slot = Plug(model, 1, {2});

@@ -22,7 +22,7 @@ sim::ControlAnswer CopyIn(std::span<std::uint8_t> data, const std::vector<std::u
 
 }  // namespace
 
-TestAudioDevice::TestAudioDevice(TestAudioDeviceSpec spec) : spec_(std::move(spec)) {}
+TestAudioDevice::TestAudioDevice(TestAudioDeviceShape shape) : shape_(std::move(shape)) {}
 
 std::vector<std::uint8_t> TestAudioDevice::DeviceDescriptor() const {
     return {18,
@@ -33,12 +33,12 @@ std::vector<std::uint8_t> TestAudioDevice::DeviceDescriptor() const {
             0x00,
             0x00,
             64,
-            Lo(spec_.vendorId),
-            Hi(spec_.vendorId),
-            Lo(spec_.productId),
-            Hi(spec_.productId),
-            Lo(spec_.bcdDevice),
-            Hi(spec_.bcdDevice),
+            Lo(shape_.vendorId),
+            Hi(shape_.vendorId),
+            Lo(shape_.productId),
+            Hi(shape_.productId),
+            Lo(shape_.bcdDevice),
+            Hi(shape_.bcdDevice),
             1,
             2,
             3,
@@ -48,12 +48,12 @@ std::vector<std::uint8_t> TestAudioDevice::DeviceDescriptor() const {
 std::vector<std::uint8_t> TestAudioDevice::ConfigurationDescriptor() const {
     std::vector<std::uint8_t> c = {9, 2, 0, 0, 0, 1, 0, 0x80, 50};
     std::uint8_t interfaces = 0;
-    if (spec_.composite || !spec_.audio) {
+    if (shape_.composite || !shape_.audio) {
         const std::vector<std::uint8_t> hid = {9, 4, interfaces, 0, 0, 3, 0, 0, 0};
         c.insert(c.end(), hid.begin(), hid.end());
         ++interfaces;
     }
-    if (spec_.audio) {
+    if (shape_.audio) {
         const std::uint8_t ac = interfaces++;
         const std::uint8_t as = interfaces++;
         const std::vector<std::uint8_t> acItf = {9, 4, ac, 0, 0, 1, 1, 0, 0};
@@ -61,7 +61,7 @@ std::vector<std::uint8_t> TestAudioDevice::ConfigurationDescriptor() const {
         // is the vendor id.
         const std::vector<std::uint8_t> header = {9, 0x24, 1, 0x00, 0x01, 0x16, 0x00, 1, as};
         const std::vector<std::uint8_t> xu = {
-            13,   0x24, 8, spec_.unitId, Lo(spec_.vendorId), Hi(spec_.vendorId), 0, 0, 0, 1,
+            13,   0x24, 8, shape_.unitId, Lo(shape_.vendorId), Hi(shape_.vendorId), 0, 0, 0, 1,
             0x03, 0,    0};
         const std::vector<std::uint8_t> asItf = {9, 4, as, 0, 0, 1, 2, 0, 0};
         for (const auto* part : {&acItf, &header, &xu, &asItf}) {
@@ -78,9 +78,9 @@ std::vector<std::uint8_t> TestAudioDevice::StringDescriptor(std::uint8_t index) 
     if (index == 0) {
         return {4, 3, 0x09, 0x04};
     }
-    const std::string* text = index == 1   ? &spec_.manufacturer
-                              : index == 2 ? &spec_.product
-                              : index == 3 ? &spec_.serial
+    const std::string* text = index == 1   ? &shape_.manufacturer
+                              : index == 2 ? &shape_.product
+                              : index == 3 ? &shape_.serial
                                            : nullptr;
     if (text == nullptr || text->empty()) {
         return {};
@@ -118,7 +118,7 @@ sim::ControlAnswer TestAudioDevice::Control(const sim::SetupPacket& setup,
         return {sim::ControlAnswer::Kind::Timeout, 0};
     }
     const std::uint16_t xuIndex =
-        static_cast<std::uint16_t>((spec_.unitId << 8) | AudioControlInterface());
+        static_cast<std::uint16_t>((shape_.unitId << 8) | AudioControlInterface());
     switch (setup.bmRequestType) {
         case 0x80:  // GET_DESCRIPTOR
             if (setup.bRequest == 6) {
@@ -138,14 +138,14 @@ sim::ControlAnswer TestAudioDevice::Control(const sim::SetupPacket& setup,
             }
             break;
         case 0x21:  // SET_CUR to the extension unit
-            if (spec_.audio && setup.bRequest == 0x01 && setup.wIndex == xuIndex &&
+            if (shape_.audio && setup.bRequest == 0x01 && setup.wIndex == xuIndex &&
                 (setup.wValue == 0x0A00 || setup.wValue == 0x0B00)) {
                 controls_[setup.wValue].assign(data.begin(), data.end());
                 return sim::ControlAnswer::Done(setup.wLength);
             }
             break;
         case 0xA1:  // GET_CUR from the extension unit
-            if (spec_.audio && setup.bRequest == 0x81 && setup.wIndex == xuIndex) {
+            if (shape_.audio && setup.bRequest == 0x81 && setup.wIndex == xuIndex) {
                 if (auto it = controls_.find(setup.wValue); it != controls_.end()) {
                     return CopyIn(data, it->second);
                 }

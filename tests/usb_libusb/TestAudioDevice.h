@@ -16,7 +16,7 @@
 
 namespace uafw::test {
 
-struct TestAudioDeviceSpec {
+struct TestAudioDeviceShape {
     std::uint16_t vendorId = 0x1209;
     std::uint16_t productId = 0x7050;
     std::uint16_t bcdDevice = 0x0100;
@@ -32,7 +32,7 @@ class TestAudioDevice : public sim::IUsbDeviceModel {
 public:
     static constexpr std::uint8_t kNeverAnswered = 0xEE;
 
-    explicit TestAudioDevice(TestAudioDeviceSpec spec = {});
+    explicit TestAudioDevice(TestAudioDeviceShape shape = {});
 
     std::vector<std::uint8_t> DeviceDescriptor() const override;
     std::vector<std::uint8_t> ConfigurationDescriptor() const override;
@@ -42,14 +42,14 @@ public:
     bool Attached() const override { return attached_; }
 
     void SetAttached(bool attached) { attached_ = attached; }
-    std::uint8_t AudioControlInterface() const { return spec_.composite ? 1 : 0; }
-    std::uint8_t UnitId() const { return spec_.unitId; }
+    std::uint8_t AudioControlInterface() const { return shape_.composite ? 1 : 0; }
+    std::uint8_t UnitId() const { return shape_.unitId; }
     std::optional<sim::SetupPacket> LastSetup() const;
     // Bytes the last OUT transfer carried.
     std::vector<std::uint8_t> LastOutData() const;
 
 private:
-    TestAudioDeviceSpec spec_;
+    TestAudioDeviceShape shape_;
     std::atomic<bool> attached_{true};
     mutable std::mutex mu_;
     std::map<std::uint16_t, std::vector<std::uint8_t>> controls_;  // extension-unit controls

@@ -61,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UmockdevFixture, ListsOnlyDevicesWithAnAudioControlInterface) {
-    TestAudioDeviceSpec hidOnly;
+    TestAudioDeviceShape hidOnly;
     hidOnly.audio = false;
     hidOnly.productId = 0x0001;
     Plug(std::make_shared<TestAudioDevice>(hidOnly), 1, {1});
@@ -77,9 +77,9 @@ TEST_F(UmockdevFixture, ListsOnlyDevicesWithAnAudioControlInterface) {
 }
 
 TEST_F(UmockdevFixture, CompositeDeviceReportsTheAudioControlInterfaceNumber) {
-    TestAudioDeviceSpec spec;
-    spec.composite = true;
-    Plug(std::make_shared<TestAudioDevice>(spec), 1, {1});
+    TestAudioDeviceShape shape;
+    shape.composite = true;
+    Plug(std::make_shared<TestAudioDevice>(shape), 1, {1});
     auto list = Backend().Enumerate();
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].audioControlInterface, 1);
@@ -135,9 +135,9 @@ class OpenAndClaim : public UmockdevFixture, public ::testing::WithParamInterfac
 TEST_P(OpenAndClaim, DetachesTheAudioDriverWhileOpenAndGivesItBackOnClose) {
     sim::UsbdevfsNodeOptions node;
     node.disconnectClaim = GetParam();
-    TestAudioDeviceSpec spec;
-    spec.composite = true;
-    auto model = std::make_shared<TestAudioDevice>(spec);
+    TestAudioDeviceShape shape;
+    shape.composite = true;
+    auto model = std::make_shared<TestAudioDevice>(shape);
     const int slot = Plug(model, 1, {1}, node);
     auto devnode = host_->Node(slot);
     ASSERT_TRUE(devnode->DriverBound(1));
@@ -187,8 +187,8 @@ TEST_F(UmockdevFixture, OpenOfAnUnknownNodeReportsDeviceNotConnected) {
 
 class OpenDevice : public UmockdevFixture {
 protected:
-    void PlugAndOpen(TestAudioDeviceSpec spec = {}) {
-        model_ = std::make_shared<TestAudioDevice>(spec);
+    void PlugAndOpen(TestAudioDeviceShape shape = {}) {
+        model_ = std::make_shared<TestAudioDevice>(shape);
         slot_ = Plug(model_, 1, {2});
         auto list = Backend().Enumerate();
         ASSERT_EQ(list.size(), 1u);
@@ -217,9 +217,9 @@ protected:
 };
 
 TEST_F(OpenDevice, ExtensionUnitClassRequestsReachTheUnitOnTheAudioControlInterface) {
-    TestAudioDeviceSpec spec;
-    spec.composite = true;
-    PlugAndOpen(spec);
+    TestAudioDeviceShape shape;
+    shape.composite = true;
+    PlugAndOpen(shape);
     const std::uint16_t index =
         static_cast<std::uint16_t>((model_->UnitId() << 8) | info_.audioControlInterface);
     for (std::uint16_t control : {std::uint16_t{0x0A00}, std::uint16_t{0x0B00}}) {
@@ -443,7 +443,7 @@ TEST_F(UmockdevFixture, HotplugReportsArrivalOfANewAudioDeviceOnly) {
         log.events.emplace_back(e, d);
     });
     ASSERT_NE(sub, 0);
-    TestAudioDeviceSpec hidOnly;
+    TestAudioDeviceShape hidOnly;
     hidOnly.audio = false;
     Plug(std::make_shared<TestAudioDevice>(hidOnly), 1, {1});
     Plug(std::make_shared<TestAudioDevice>(), 1, {4});

@@ -487,6 +487,10 @@ CoreAnswer ChipCore::Write(const Command& c, std::span<const std::uint8_t> data,
             answer.status = kStsErrDir;  // a device-to-host command sent with data
             break;
     }
+    // A memory whose file could not take the change reports a hardware error rather than
+    // letting the host believe its data is kept.
+    if (m_mem.flash.PersistFailed() || m_mem.eeprom.PersistFailed() || m_mem.otp.PersistFailed())
+        answer.status = kStsHwErr;
     return answer;
 }
 

@@ -82,6 +82,7 @@ public:
                std::uint32_t busyMs);
     // A reset ends a running erase (the array is already erased).
     void EndBusy() { m_busyUntilMs = 0; }
+    bool PersistFailed() const { return m_bytes.WriteFailed(); }
 
 private:
     PersistentBytes m_bytes;
@@ -98,6 +99,7 @@ public:
     std::span<const std::uint8_t> Bytes() const { return m_bytes.Bytes(); }
     void Read(std::uint32_t address, std::span<std::uint8_t> out) const;
     void Write(std::uint32_t address, std::span<const std::uint8_t> data);
+    bool PersistFailed() const { return m_bytes.WriteFailed(); }
 
 private:
     PersistentBytes m_bytes;
@@ -136,6 +138,7 @@ public:
     const std::array<std::uint8_t, kFailReplySize>& FailReply() const { return m_reply; }
     // The newest code block of the VD table (flag 0x55, searched from entry 15 down).
     std::optional<Block> NewestCodeBlock() const;
+    bool PersistFailed() const { return m_bytes.WriteFailed(); }
 
 private:
     bool IsFailing(std::uint32_t address) const;

@@ -278,6 +278,16 @@ TEST(BackendState, MemoriesSurviveTheBackend) {
     EXPECT_EQ(w.EuIn(0x02, 0xD7, 0x0100, 4, 0, 4), data);
 }
 
+TEST_F(Backend, MemoryWhoseFileCannotBeWrittenReportsTheFailure) {
+    Start("[chip]\nmemory = eeprom16\n");
+    ASSERT_EQ(W().VendorOut(0x38, 0, 0x0010, {0x01}), 0u);
+    std::filesystem::remove(m_dir.File("eeprom.bin"));
+    std::filesystem::create_directory(m_dir.File("eeprom.bin"));  // the file cannot be opened
+    EXPECT_EQ(W().VendorOut(0x38, 0, 0x0010, {0x02}), usb::kErrGenFailure);
+    EXPECT_NE(W().EuOut(0x02, 0x91, 0x0010, 1, 0, {0x03}), 0u);
+    EXPECT_EQ(W().Status(), 9);
+}
+
 TEST(BackendState, MissingFilesAreCreatedErased) {
     TempDir dir;
     dir.Write("chip.ini", "[chip]\nmemory = eeprom8\nflash_size = 0x10000\n");

@@ -58,6 +58,11 @@ public:
     // Download option flags and reset mode from "ResetToCache" and "Normal Reset".
     int DEV_ApplyResetSettings();
 
+    // Records the six version parts of the firmware image and its image-version text from the
+    // eight version bytes (at 0x11B in an image shorter than 64 KiB, else at 0x100C); an image
+    // too short to hold them leaves no version.
+    void RecordImageVersion();
+
     // The three identity checks.
     bool IsInBuiltinIdList(const std::string& identity) const;
     bool IsInVidPidListFile(const std::string& identity) const;
@@ -111,8 +116,6 @@ private:
     void CloseCandidate();
     // One pass of the default selection rules over the device list.
     bool SelectDefaultDevice(std::uint8_t count);
-    // The version parts and text of the firmware image.
-    void RecordImageVersion();
     // Takes up the built-in image named for the device, or the chip's default image.
     void TakeUpBuiltinImage();
 

@@ -630,6 +630,45 @@ TEST_F(DevFlowTest, TakeUpAppliesTheResetSettings) {
     EXPECT_EQ(m_flow->m_byResetMode, 5);
 }
 
+struct VersionCase {
+    const char* name;
+    std::size_t length;
+    const char* text;  // expected image-version text, empty for none
+};
+void PrintTo(const VersionCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class DevFlowImageVersion : public DevFlowTest,
+                            public ::testing::WithParamInterface<VersionCase> {};
+
+TEST_P(DevFlowImageVersion, ReadsTheVersionBytesWhereTheImageLengthPutsThem) {
+    const VersionCase& c = GetParam();
+    std::vector<std::uint8_t> image(c.length, 0xFF);
+    // Different bytes at both places, so that reading the wrong one shows.
+    const std::uint8_t atShort[8] = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+    const std::uint8_t atLong[8] = {0x21, 0x43, 0x65, 0x87, 0xA9, 0xCB, 0xED, 0x0F};
+    if (image.size() >= 0x11B + 8)
+        std::copy(std::begin(atShort), std::end(atShort), image.begin() + 0x11B);
+    if (image.size() >= 0x100C + 8)
+        std::copy(std::begin(atLong), std::end(atLong), image.begin() + 0x100C);
+    m_flow->m_ImageRecord.m_image = image;
+    m_flow->m_strUpdateFwVersion = "old";
+
+    m_flow->RecordImageVersion();
+
+    EXPECT_EQ(m_flow->m_strUpdateFwVersion, c.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, DevFlowImageVersion,
+    ::testing::Values(
+        VersionCase{"Short", 0xFFFF, "Update FW version:1.234.5678-9ABC.DEF0"},
+        VersionCase{"Long", 0x10000, "Update FW version:2.143.6587-A9CB.ED0F"},
+        // Too short for the eight bytes: no version rather than a read past the image.
+        VersionCase{"TooShort", 0x11B + 7, ""}, VersionCase{"Empty", 0, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct IdentifyCase {
     const char* name;
     std::uint8_t id1;

@@ -90,6 +90,24 @@ void CDevFlow::ReadIdentity() {
     m_strDevIdentity = Format("VID_%04X&PID_%04X&REV_%04X", m_wVid, m_wPid, m_wRev);
 }
 
+CDevFlow::DeviceIdentity CDevFlow::SaveIdentity() const {
+    return {m_wVid,           m_wPid,   m_wRev,  m_strDevManufacturer, m_strDevVidPid,
+            m_strDevIdentity, m_dwPort, m_dwHub, m_byChipId1,          m_byChipId2};
+}
+
+void CDevFlow::RestoreIdentity(const DeviceIdentity& saved) {
+    m_wVid = saved.vid;
+    m_wPid = saved.pid;
+    m_wRev = saved.rev;
+    m_strDevManufacturer = saved.manufacturer;
+    m_strDevVidPid = saved.vidPid;
+    m_strDevIdentity = saved.identity;
+    m_dwPort = saved.port;
+    m_dwHub = saved.hub;
+    m_byChipId1 = saved.chipId1;
+    m_byChipId2 = saved.chipId2;
+}
+
 void CDevFlow::ReadPortAndHub() {
     DA_GetPortAndHub(m_hDevice, m_dwPort, m_dwHub);
 }
@@ -252,7 +270,7 @@ int CDevFlow::DEV_OpenDeviceByVIDPID() {
 
 // ---- main window lists -------------------------------------------------------------------------
 
-bool CDevFlow::SelectDefaultDevice(std::uint8_t count) {
+bool CDevFlow::SelectDefaultDevice(std::uint8_t count, DeviceIdentity& chosenIdentity) {
     const bool checkSet =
         ReadSettingInt(0, "CheckVIDPID_INI") != 0 || ReadSettingInt(0, "CheckVIDPID_BIN") != 0;
     bool chosen = false;
@@ -276,6 +294,7 @@ bool CDevFlow::SelectDefaultDevice(std::uint8_t count) {
                 // The entry is the chosen device's own item; a device the list box does not show
                 // has none, so no other device's text becomes the chosen identity.
                 m_nSelEntry = item;
+                chosenIdentity = SaveIdentity();
                 chosen = true;
             }
         }
@@ -295,7 +314,10 @@ int CDevFlow::DEV_GetDefaultDeviceForAllInOne() {
     m_nSelEntry = -1;
     ClearList();
 
-    const bool chosen = SelectDefaultDevice(count);
+    DeviceIdentity chosenIdentity;
+    const bool chosen = SelectDefaultDevice(count, chosenIdentity);
+    if (chosen)
+        RestoreIdentity(chosenIdentity);
     if (!chosen) {
         PostUIMessage(kMsgDeviceState, kDetectDeviceFailCode, 0);
     } else {
@@ -317,6 +339,7 @@ int CDevFlow::DEV_GetDeviceListForAllInOne(std::intptr_t argument) {
     std::uint32_t storedPort = 0;
     std::uint32_t storedHub = 0;
     StoredDeviceInfo(storedPort, storedHub);
+    DeviceIdentity chosenIdentity;
     bool chosen = false;
     std::int32_t opened = 0;
     for (std::uint32_t index = 0; index < count; ++index) {
@@ -329,6 +352,7 @@ int CDevFlow::DEV_GetDeviceListForAllInOne(std::intptr_t argument) {
             m_nSelOrdinal = opened;
             m_nSelEntry = item;
             DEV_TakeUpDevice();
+            chosenIdentity = SaveIdentity();
             chosen = true;
         }
         CloseCandidate();
@@ -342,8 +366,10 @@ int CDevFlow::DEV_GetDeviceListForAllInOne(std::intptr_t argument) {
         StoreDeviceInfo(0, 0);
         ClearList();
         m_nSelEntry = -1;
-        chosen = SelectDefaultDevice(count);
+        chosen = SelectDefaultDevice(count, chosenIdentity);
     }
+    if (chosen)
+        RestoreIdentity(chosenIdentity);
 
     if (chosen && m_nListItems > 0) {
         ShowChosenEntry(m_nSelEntry);

@@ -96,6 +96,23 @@ public:
     std::string m_strOtpSpace;
 
 private:
+    // What the flow records about one device; the list operations look at every device and then
+    // put back the chosen one's.
+    struct DeviceIdentity {
+        std::uint16_t vid = 0;
+        std::uint16_t pid = 0;
+        std::uint16_t rev = 0;
+        std::string manufacturer;
+        std::string vidPid;
+        std::string identity;
+        std::uint32_t port = 0;
+        std::uint32_t hub = 0;
+        std::uint8_t chipId1 = 0;
+        std::uint8_t chipId2 = 0;
+    };
+    DeviceIdentity SaveIdentity() const;
+    void RestoreIdentity(const DeviceIdentity& saved);
+
     // Reads VID, PID, REV and manufacturer of the open device and builds its texts.
     void ReadIdentity();
     // Reads the port and hub of the open device into the flow.
@@ -114,8 +131,9 @@ private:
     int AddListItem(const std::string& identity);
     // Closes the open device (list operations leave none open).
     void CloseCandidate();
-    // One pass of the default selection rules over the device list.
-    bool SelectDefaultDevice(std::uint8_t count);
+    // One pass of the default selection rules over the device list; the chosen device's identity
+    // goes to `chosen`.
+    bool SelectDefaultDevice(std::uint8_t count, DeviceIdentity& chosen);
     // Takes up the built-in image named for the device, or the chip's default image.
     void TakeUpBuiltinImage();
 

@@ -355,6 +355,10 @@ TEST_F(DevFlowTest, BuiltinListCheckChoosesTheListedDevice) {
     EXPECT_EQ(m_main.port, 2);
     EXPECT_EQ(m_flow->m_nListCheck, 1);
     EXPECT_EQ(Words(0x418), std::vector<std::uintptr_t>{41906});
+    // The flow describes the chosen device, not the last one looked at.
+    EXPECT_EQ(m_flow->m_wPid, 0x7050);
+    EXPECT_EQ(m_flow->m_strDevIdentity, Identity(0x7050));
+    EXPECT_EQ(m_flow->m_dwPort, 2u);
     // No FFU_1209_7050 image exists: the KSC7050 description's default image is taken up.
     EXPECT_EQ(m_flow->m_ImageRecord.m_image, BuiltInImage(3023));
 }
@@ -459,6 +463,7 @@ TEST_F(DevFlowTest, RefreshWithoutTheRememberedDeviceFallsBackToTheDefaultRules)
     EXPECT_EQ(m_main.port, 2);
     EXPECT_EQ(m_main.identity, Identity(0x7050));
     EXPECT_EQ(m_main.posts.back(), (Post{0x418, 41906, 0}));
+    EXPECT_EQ(m_flow->m_strDevIdentity, Identity(0x7050));
 }
 
 TEST_F(DevFlowTest, RefreshWithAnEmptyListIsDetectFail) {

@@ -57,17 +57,20 @@ public:
     int SetDataControlSize(std::uint16_t size);
 };
 
-// Sets access-flag bits for the lifetime of the scope and clears them again on every return path.
+// Sets access-flag bits for the lifetime of the scope and gives them back their previous state on
+// every return path (cleared, unless a caller had already set them).
 class CAccessBitScope {
 public:
-    CAccessBitScope(CZynLibExternalUse& flow, std::uint32_t bits) : m_flow(flow), m_bits(bits) {
+    CAccessBitScope(CZynLibExternalUse& flow, std::uint32_t bits)
+        : m_flow(flow), m_bits(bits), m_previous(flow.m_dwAccessFlags & bits) {
         m_flow.m_dwAccessFlags |= m_bits;
     }
-    ~CAccessBitScope() { m_flow.m_dwAccessFlags &= ~m_bits; }
+    ~CAccessBitScope() { m_flow.m_dwAccessFlags = (m_flow.m_dwAccessFlags & ~m_bits) | m_previous; }
     CAccessBitScope(const CAccessBitScope&) = delete;
     CAccessBitScope& operator=(const CAccessBitScope&) = delete;
 
 private:
     CZynLibExternalUse& m_flow;
     std::uint32_t m_bits;
+    std::uint32_t m_previous;
 };

@@ -337,3 +337,35 @@ TEST_F(FlowCore, FinalSuccessClearsTheResultCodeOtherWordsAreKept) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(AccessBitScope, SetsTheBitsAndGivesBackTheirPreviousStateOnLeaving) {
+    CZynFun flow;
+    flow.m_dwAccessFlags = 0x100;
+    {
+        CAccessBitScope forceExtUnit(flow, kAccessForceExtUnit);
+        EXPECT_EQ(flow.m_dwAccessFlags, 0x120u);
+        flow.m_dwAccessFlags |= 0x01;  // other bits changed inside stay changed
+    }
+    EXPECT_EQ(flow.m_dwAccessFlags, 0x101u);
+    flow.m_dwAccessFlags = kAccessForceExtUnit;
+    { CAccessBitScope again(flow, kAccessForceExtUnit); }
+    EXPECT_EQ(flow.m_dwAccessFlags, kAccessForceExtUnit);
+}
+
+TEST(ZynFun, CommandsWithoutAnOpenDeviceFailWithoutTouchingAnyDevice) {
+    CZynFun flow;
+    std::uint8_t byte = 0x5A;
+    std::uint16_t id = 0x1234;
+    EXPECT_EQ(flow.ReadByte(0xFE21, byte), 0);
+    EXPECT_EQ(byte, 0x5A);
+    EXPECT_EQ(flow.ReadChipId(id), 0);
+    EXPECT_EQ(id, 0x1234);
+    EXPECT_EQ(flow.WriteByte(0xFED0, 0x1E), 0);
+    EXPECT_EQ(flow.SpiEraseChip(1000), 0);
+    std::uint8_t data[4] = {};
+    EXPECT_EQ(flow.SpiWrite(0, data), 0);
+}
+
+}  // namespace

@@ -712,6 +712,60 @@ INSTANTIATE_TEST_SUITE_P(Chips, DevFlowIdentify,
                                            IdentifyCase{"UnknownChip", 0x20, 0x30, 3023, 0, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+struct ChipCodePairCase {
+    int imageCode;
+    int descriptionCode;
+    int result;
+};
+void PrintTo(const ChipCodePairCase& c, std::ostream* os) {
+    *os << c.imageCode << "-" << c.descriptionCode;
+}
+
+// Descriptions on disk ("Ini Type" 1) carry chip codes the built-in ones have not.
+class DevFlowChipCodePair : public DevFlowTest,
+                            public ::testing::WithParamInterface<ChipCodePairCase> {
+protected:
+    void SetUp() override {
+        DevFlowTest::SetUp();
+        m_savedDir = std::filesystem::current_path();
+        m_savedIniType = g_nIniType;
+    }
+    void TearDown() override {
+        std::filesystem::current_path(m_savedDir);
+        g_nIniType = m_savedIniType;
+        DevFlowTest::TearDown();
+    }
+    std::filesystem::path m_savedDir;
+    std::int32_t m_savedIniType = 0;
+    TempDir m_iniDir;
+};
+
+TEST_P(DevFlowChipCodePair, CodesEightAndNineNameOneChip) {
+    const ChipCodePairCase& c = GetParam();
+    Start({ChipIni("1", 0x7050)});
+    std::ofstream(m_iniDir.path + "/TEST.INI")
+        << uafw::flowtest::DescriptionText(0xD011, c.descriptionCode);
+    std::filesystem::current_path(m_iniDir.path);
+    g_nIniType = 1;
+    std::vector<std::uint8_t> image = BuiltInImage(3023);
+    ASSERT_GT(image.size(), 0xF002u);
+    image[0xF002] = static_cast<std::uint8_t>((c.imageCode << 3) | (image[0xF002] & 0x07));
+    m_flow->m_ImageRecord.m_image = image;
+
+    EXPECT_EQ(m_flow->DEV_IdentifyChip(0x10, 0xD0), c.result);
+    EXPECT_EQ(g_pICTypeIni->ChipCode(), c.descriptionCode);
+    EXPECT_EQ(m_flow->PreparedImageChipCode(), c.imageCode);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, DevFlowChipCodePair,
+                         ::testing::Values(ChipCodePairCase{8, 9, 1}, ChipCodePairCase{9, 8, 1},
+                                           ChipCodePairCase{9, 9, 1}, ChipCodePairCase{8, 10, 0},
+                                           ChipCodePairCase{25, 9, 0}),
+                         [](const auto& info) {
+                             return "Image" + std::to_string(info.param.imageCode) + "Description" +
+                                    std::to_string(info.param.descriptionCode);
+                         });
+
 struct ResetSettingsCase {
     const char* name;
     int resetToCache;  // -1: not set

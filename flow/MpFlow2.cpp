@@ -212,3 +212,13 @@ int CMpFlow2::MP_EEP8Read(std::span<std::uint8_t> buffer, std::uint32_t length) 
         return Eep8Read(offset, buffer.subspan(offset, size));
     });
 }
+
+int CMpFlow2::MP_EEP16WriteTag() {
+    PostStatus(kStatusWriteTag);
+    return Eep16WriteTag();
+}
+
+int CMpFlow2::MP_EEP8WriteTag() {
+    PostStatus(kStatusWriteTag);
+    return Eep8WriteTag();
+}

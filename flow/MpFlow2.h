@@ -34,6 +34,10 @@ public:
     int MP_EEP8CheckEmpty(std::span<std::uint8_t> buffer);
     int MP_EEP8Read(std::span<std::uint8_t> buffer, std::uint32_t length);
 
+    // The EEPROM tag writes: status word "Write Tag", then one command.
+    int MP_EEP16WriteTag();
+    int MP_EEP8WriteTag();
+
     // Device address of the SPI chunk at offset `offset` of a transfer of `total` bytes: chip
     // code 23 adds 0x10000, chip code 26 adds the total length.
     static std::uint32_t SpiChunkAddress(std::uint8_t chipCode, std::uint32_t offset,

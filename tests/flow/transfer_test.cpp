@@ -289,4 +289,19 @@ TEST_F(Transfers, Eeprom8WriteEmptyCheckAndRead) {
     EXPECT_EQ(read, data);
 }
 
+class EepromTag : public Transfers, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(EepromTag, TagWritePostsWriteTagAndMarksTheEeprom) {
+    StartEepromChip(GetParam().c_str());
+    ASSERT_NE(Chip().EepromBytes()[1], 0xA5);
+    const int result =
+        GetParam() == "eeprom16" ? m_flow.MP_EEP16WriteTag() : m_flow.MP_EEP8WriteTag();
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(Chip().EepromBytes()[1], 0xA5);
+    EXPECT_EQ(m_window.Posts(), (std::vector<Posted>{{kMsgStatus, kStatusWriteTag}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, EepromTag, ::testing::Values("eeprom16", "eeprom8"),
+                         [](const auto& info) { return info.param; });
+
 }  // namespace

@@ -19,6 +19,10 @@ struct ListCase {
     bool accepted;
 };
 
+void PrintTo(const ListCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class BuiltinListTest : public ::testing::TestWithParam<ListCase> {};
 
 TEST_P(BuiltinListTest, Decides) {

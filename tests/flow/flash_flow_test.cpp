@@ -607,6 +607,88 @@ INSTANTIATE_TEST_SUITE_P(Files, HeldImageTest,
                                            HeldImageCase{"ShortHeldImage", 0xF800, false, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// ---- data carried from the device into the new image -----------------------------------
+
+// A KSC7050 image whose configuration block ends with a long descriptor of type 0x50.
+Bytes WithUnitKey(Bytes image, const Bytes& payload) {
+    const std::size_t area = 0xF000;
+    const std::size_t end = area + (image[area + 3] | (image[area + 4] << 8));
+    image[end] = 0xFF;
+    image[end + 1] = 0x50;
+    image[end + 2] = static_cast<std::uint8_t>(payload.size() + 4);
+    image[end + 3] = 0;
+    std::copy(payload.begin(), payload.end(), image.begin() + static_cast<std::ptrdiff_t>(end + 4));
+    ++image[area + 5];
+    image[area + 3] = static_cast<std::uint8_t>(image[area + 3] + payload.size() + 4);
+    return image;
+}
+
+TEST_F(FlashFlowTest, DownloadKeepsTheUnitKeyOfTheDevice) {
+    const Bytes key{0x10, 0x20, 0x30, 0x40, 0x50, 0x60};
+    const Bytes image = BuiltIn(3023);
+    ASSERT_NO_FATAL_FAILURE(Open("[chip]\ntype = KSC7050\npid = 0x7150\n", 0xD011, 25,
+                                 FlashWith(WithUnitKey(BuiltIn(3021), key)), image));
+
+    EXPECT_EQ(m_flow->OpDownload(), 1);
+
+    const Bytes expected = WithUnitKey(image, key);
+    EXPECT_EQ(Slice(Chip().FlashBytes(), 0xF000, 0x1000), Slice(expected, 0xF000, 0x1000));
+    EXPECT_TRUE(m_boxes.boxes.empty());
+    EXPECT_EQ(g_ErrCode, 0);
+}
+
+TEST_F(FlashFlowTest, DownloadWithoutProgrammedBlockSaysSoAndCarriesNothing) {
+    const Bytes image = BuiltIn(3023);
+    ASSERT_NO_FATAL_FAILURE(
+        Open("[chip]\ntype = KSC7050\npid = 0x7151\n", 0xD011, 25, Bytes(0x100000, 0xFF), image));
+
+    EXPECT_EQ(m_flow->OpDownload(), 1);
+
+    EXPECT_EQ(m_boxes.boxes, (std::vector<std::string>{"Error: SPI code not exist."}));
+    EXPECT_EQ(Slice(Chip().FlashBytes(), 0, image.size()), image);
+}
+
+TEST_F(FlashFlowTest, DownloadKeepsTheUnitSectorOfTheDevice) {
+    Bytes flash = FlashWith(BuiltIn(3045));  // a KSC7032 running FFU_7032
+    for (std::size_t i = 0; i < 0x1000; ++i)
+        flash[0x1F000 + i] = static_cast<std::uint8_t>(i * 7 + 1);
+    const Bytes sector = Slice(flash, 0x1F000, 0x1000);
+    const Bytes image = BuiltIn(3085);  // FFU_1209_7131: a 256 KiB KSC7032 image
+    ASSERT_EQ(image.size(), 0x40000u);
+    ASSERT_NO_FATAL_FAILURE(
+        Open("[chip]\ntype = KSC7032\npid = 0x7131\n", 0xE011, 23, flash, image));
+
+    EXPECT_EQ(m_flow->OpDownload(), 1);
+
+    EXPECT_EQ(Slice(m_flow->m_ImageRecord.m_image, 0x1F000, 0x1000), sector);
+    // The image goes to 0x10000 on this chip.
+    EXPECT_EQ(Slice(Chip().FlashBytes(), 0x10000 + 0x1F000, 0x1000), sector);
+    EXPECT_EQ(g_ErrCode, 0);
+}
+
+TEST_F(FlashFlowTest, SerialNumberDownloadCountsDownOnTheWindow) {
+    const Bytes image = BuiltIn(3023);
+    ASSERT_NO_FATAL_FAILURE(
+        Open("[chip]\ntype = KSC7050\n", 0xD011, 25, FlashWith(BuiltIn(3021)), image));
+    SetSetting("SaveSN", 1);
+    m_flow->m_strSerialNumber = "SN-0042";
+    std::vector<std::uint64_t> countdownAt;
+    m_window.OnPost([&](const Posted& p) {
+        if (p == Posted{kMsgStatus, 0})
+            countdownAt.push_back(m_clock.NowMs());
+    });
+
+    EXPECT_EQ(m_flow->OpDownload(), 1);
+
+    ASSERT_EQ(countdownAt.size(), 2u);
+    EXPECT_EQ(countdownAt[1] - countdownAt[0], 1000u);
+    const Bytes flash = Chip().FlashBytes();
+    const std::string text(flash.begin() + 0xF000, flash.begin() + 0x10000);
+    EXPECT_NE(text.find("SN-0042"), std::string::npos);
+    EXPECT_EQ(flash[kTag], 0xFF);  // the patch's tag is not kept on a mode-register chip
+    EXPECT_EQ(g_ErrCode, 0);
+}
+
 // ---- erase -------------------------------------------------------------------------------
 
 TEST_F(FlashFlowTest, EraseLeavesTheFlashErasedProtectedAndSucceeds) {

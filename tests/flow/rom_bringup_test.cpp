@@ -170,6 +170,13 @@ TEST_F(RomBringUp, LegacyChipInCacheIsResetIntoItsRomLoader) {
     EXPECT_EQ(m_flow.m_byRomMode, 0);
 }
 
+TEST_F(RomBringUp, LegacyFamily3000NotInCacheIsStillReset) {
+    Open("[chip]\nid = 0x3001\nboot_rom = 1\n");
+    EXPECT_EQ(m_flow.MP_ResetToRomCode(), 1);
+    EXPECT_NE(m_flow.m_hDevice, m_node);
+    EXPECT_EQ(m_flow.m_byRomMode, 0);
+}
+
 TEST_F(RomBringUp, RestartRequestBringsTheChipBackIntoItsCode) {
     Open("[chip]\n");
     ASSERT_EQ(m_flow.MP_OpenRomDevice(), 1);

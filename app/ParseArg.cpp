@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/ConsoleProgress.h"
 #include "config/Settings.h"
 #include "platform/OperationLog.h"
 #include "platform/ProgramPath.h"
@@ -154,6 +155,7 @@ void CParseArg::AttachParentConsole() {
 
 void CParseArg::PrintMsg(const std::string& text) {
     if (m_nConsoleOutput > 0) {
+        CConsoleProgress::ClearActiveLine();
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fflush(stdout);
     }

@@ -56,6 +56,18 @@ public:
 
     void SetDeviceInfo(std::int32_t port, std::int32_t hub) override;
 
+    // The device-open step: opens Result.txt, opens the device and finds the chip type that
+    // accepts the image; 1 when the action can run. On failure Result.txt gets "fail".
+    int GetICInfo();
+    // Opens the device, loads the image of the write, verify and detect actions (or the
+    // built-in image for the device) and selects the catalogue entry whose area accepts it.
+    int LoadICTypeIni();
+    // Runs the action, writes the verdict into Result.txt and, with "LogType", the result line
+    // into burn_result.txt. Returns the verdict.
+    int Excute_Arg();
+    // Runs the action with its console texts; returns the verdict.
+    int Excute_Arg_Normal();
+
     // The full command line: the arguments joined by single spaces.
     static std::string FullCommandLine(const std::vector<std::string>& args);
 
@@ -75,6 +87,20 @@ public:
     std::string ResultFilePath() const;
 
 private:
+    // Opens the device by identity list or by position, as the settings ask.
+    bool OpenDevice();
+    // Loads the file argument or, failing that, the built-in image for the device into the flow.
+    // `fromFile` tells which one it was. False with 41530 when no usable image exists.
+    bool LoadActionImage(bool& fromFile);
+    // Selects the catalogue entry that identifies the open device's chip.
+    bool SelectDescriptionOfChip();
+    // Walks the catalogue for the entry whose configuration area accepts the flow's image.
+    bool SelectChipTypeForImage();
+    // The flow operation of the action code; g_ErrCode is cleared first.
+    int RunDeviceCommand();
+    // The OTP usage report of the detect action, formatted into `report`.
+    int OtpUsageReport(std::string& report);
+
     char m_cAction = kActionNone;
     std::string m_strFile;
     std::string m_strOption;
@@ -89,6 +115,7 @@ private:
     std::int32_t m_nSaveResult = 0;
     std::int32_t m_nLogType = 0;
     CBurnResultFile m_burnResultFile;
+    std::string m_strOtpReport;
 };
 
 // The process-wide command-line object, created at start-up.

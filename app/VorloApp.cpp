@@ -3,9 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/ConsoleProgress.h"
 #include "app/ParseArg.h"
 #include "config/ICTypeIni.h"
 #include "config/Settings.h"
+#include "device/DeviceLibrary.h"
+#include "flow/ConsoleOutput.h"
+#include "flow/DevFlow.h"
+#include "flow/FlowFactory.h"
 #include "platform/AppState.h"
 #include "platform/FileAttributes.h"
 #include "platform/OperationLog.h"
@@ -62,6 +67,16 @@ bool CVorloApp::InitInstance(const std::vector<std::string>& args) {
 
     g_nIniType = ReadSettingInt(0, "Ini Type");
     CreateProcessObjects();
+    if (!StartDeviceLibrary()) {
+        // A virtual chip state that cannot be loaded must not silently become real hardware.
+        if (IsCommandLineRun(args) && g_pParseArg->Parse_Arg(args) == 1 &&
+            g_pParseArg->OpenResultFile()) {
+            g_pParseArg->WriteResult("fail");
+            g_pParseArg->CloseResultFile();
+        }
+        g_ErrCode = kNoDeviceResult;
+        return false;
+    }
 
     if (IsCommandLineRun(args)) {
         RunCommandLine(args);
@@ -107,6 +122,25 @@ void CVorloApp::CreateProcessObjects() {
     }
     if (g_pParseArg == nullptr)
         g_pParseArg = new CParseArg();
+    if (g_pFlow == nullptr)
+        CreateFlowObject();
+}
+
+bool CVorloApp::StartDeviceLibrary() {
+    std::string error;
+    if (!m_usbBackend.Install(error)) {
+        std::fprintf(stderr, "uafwtool: %s\n", error.c_str());
+        return false;
+    }
+    m_bDeviceLibraryStarted = DeviceLibraryStartup(ReadSettingInt(0, "Lib Type"));
+    return true;
+}
+
+void CVorloApp::StopDeviceLibrary() {
+    if (m_bDeviceLibraryStarted)
+        DeviceLibraryShutdown(ReadSettingInt(0, "Lib Type"));
+    m_bDeviceLibraryStarted = false;
+    m_usbBackend.Release();
 }
 
 void CVorloApp::RunCommandLine(const std::vector<std::string>& args) {
@@ -115,12 +149,20 @@ void CVorloApp::RunCommandLine(const std::vector<std::string>& args) {
     g_bCmdLineMode = 1;
     g_pParseArg->AttachParentConsole();
     g_pParseArg->PrintMsg("\n");
-    // This build cannot reach a device yet: the run ends as one that found none.
-    g_pParseArg->OpenResultFile();
-    std::fputs("uafwtool: device access is not available in this build yet\n", stderr);
-    g_pParseArg->WriteResult("fail");
-    g_pParseArg->CloseResultFile();
-    g_ErrCode = kNoDeviceResult;
+    // The device flow's console texts ("Cannot find ...") reach the console through the
+    // command-line object, like every other message of the run.
+    uafw::SetConsolePrinter([](const std::string& text) {
+        if (g_pParseArg != nullptr)
+            g_pParseArg->PrintMsg(text);
+    });
+    CConsoleProgress progress;
+    progress.Attach();
+    if (g_pParseArg->GetICInfo())
+        g_pParseArg->Excute_Arg();
+    progress.Detach();
+    if (g_pFlow != nullptr)
+        g_pFlow->DEV_CloseDevice();
+    uafw::SetConsolePrinter(nullptr);
 }
 
 void CVorloApp::RunDialog() {
@@ -130,6 +172,7 @@ void CVorloApp::RunDialog() {
 }
 
 int CVorloApp::ExitInstance() {
+    ReleaseFlowObject();
     delete g_pOsInfo;
     g_pOsInfo = nullptr;
     delete g_pICTypeIni;
@@ -137,6 +180,7 @@ int CVorloApp::ExitInstance() {
     delete g_pParseArg;
     g_pParseArg = nullptr;
 
+    StopDeviceLibrary();
     StopDebugCapture();
     uafw::OperationLog::Instance().Shutdown();
 

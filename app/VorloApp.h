@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/DebugCapture.h"
+#include "app/UsbBackendChoice.h"
 
 // Holds the built-in default settings text.
 class CConfigIni {
@@ -33,11 +34,17 @@ private:
     void StartDebugCapture();
     void StopDebugCapture();
     void CreateProcessObjects();
+    // Installs the USB backend and starts the device library with "Lib Type"; false with a
+    // message on standard error when the backend named by UAFW_SIM cannot be loaded.
+    bool StartDeviceLibrary();
+    void StopDeviceLibrary();
     void RunCommandLine(const std::vector<std::string>& args);
     void RunDialog();
 
     // The debug-output capture while "Debug Log" is set.
     std::unique_ptr<DebugCapture> m_pDebugCapture;
+    CUsbBackendChoice m_usbBackend;
+    bool m_bDeviceLibraryStarted = false;
 };
 
 // The program version the main window shows ("3.0.24"), at most 15 characters.

@@ -1,5 +1,7 @@
 #include "platform/UiLink.h"
 
+#include <atomic>
+
 #include "platform/AppState.h"
 
 std::atomic<std::int32_t> g_ErrCode{0};
@@ -32,7 +34,17 @@ bool IsSuccessResultId(std::int32_t id) {
     }
 }
 
+namespace {
+std::atomic<UiMessageObserver> g_uiObserver{nullptr};
+}
+
+UiMessageObserver SetUiMessageObserver(UiMessageObserver observer) {
+    return g_uiObserver.exchange(observer);
+}
+
 int PostUIMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (UiMessageObserver observer = g_uiObserver.load())
+        observer(message, wParam, lParam);
     int posted = 0;
     if (g_pMainDlg != nullptr)
         posted = g_pMainDlg->PostMessage(message, wParam, lParam);

@@ -47,6 +47,13 @@ extern CMainWindowLink* g_pMainDlg;
 // The command-line object's device value pair, when it registered itself.
 extern CDeviceInfoSink* g_pDeviceInfoSink;
 
+// Sees every message the flows post, with or without a main window (the command line's progress
+// line uses it). Called on the posting thread.
+using UiMessageObserver = void (*)(std::uint32_t message, std::uintptr_t wParam,
+                                   std::intptr_t lParam);
+// Installs the observer (nullptr removes it); returns the previous one.
+UiMessageObserver SetUiMessageObserver(UiMessageObserver observer);
+
 // Posts the message to the main window when one exists (returns the posting's result, else 0).
 // Unless the message is 0x412 the result code becomes wParam; a success id then clears it.
 int PostUIMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);

@@ -1,93 +1,14 @@
-// Runs the built program from a private copy, so that Result.txt next to it belongs to one test.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
+// The command line without a device: parsing, run modes, Result.txt and the exit status.
+#include "e2e/tool_runner.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using uafw_e2e::ReadBytes;
+using uafw_e2e::RunResult;
+using uafw_e2e::WriteBytes;
 
-std::string ReadBytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-class CommandLine : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        m_dir = fs::temp_directory_path() / ("uafw_e2e_" + std::to_string(::getpid()) + "_" + name);
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir / "work");
-        m_tool = m_dir / "uafwtool";
-        fs::copy_file(UAFWTOOL_PATH, m_tool);
-        fs::permissions(m_tool, fs::perms::owner_all);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
-    }
-
-    // Runs the copy with the arguments from the "work" directory; stdout and stderr are kept.
-    RunResult Run(const std::vector<std::string>& args, bool logSwitch = false) {
-        const fs::path outPath = m_dir / "stdout.txt";
-        const fs::path errPath = m_dir / "stderr.txt";
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            if (::chdir((m_dir / "work").c_str()) != 0)
-                ::_exit(126);
-            std::FILE* out = std::freopen(outPath.c_str(), "w", stdout);
-            std::FILE* err = std::freopen(errPath.c_str(), "w", stderr);
-            if (out == nullptr || err == nullptr)
-                ::_exit(126);
-            std::vector<char*> argv;
-            std::string program = m_tool.string();
-            argv.push_back(program.data());
-            std::vector<std::string> copy = args;
-            for (std::string& a : copy)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            if (logSwitch) {
-                ::setenv("UAFW_LOG", "1", 1);
-            } else {
-                ::unsetenv("UAFW_LOG");
-            }
-            ::execv(program.c_str(), argv.data());
-            ::_exit(127);
-        }
-        RunResult r;
-        int status = 0;
-        if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-            r.status = WEXITSTATUS(status);
-        r.out = ReadBytes(outPath);
-        r.err = ReadBytes(errPath);
-        return r;
-    }
-
-    fs::path ResultTxt() const { return m_dir / "Result.txt"; }
-
-    fs::path m_dir;
-    fs::path m_tool;
-};
+using CommandLine = uafw_e2e::ToolRun;
 
 TEST_F(CommandLine, WithoutDashFWritesFailAndExitsZero) {
     WriteBytes(ResultTxt(), "pass and more");
@@ -108,14 +29,6 @@ TEST_F(CommandLine, WrongArgumentCountLeavesResultTxtUntouched) {
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(ReadBytes(ResultTxt()), "previous");
     }
-}
-
-TEST_F(CommandLine, ValidCommandLineWithoutDeviceAccessFails) {
-    const RunResult r = Run({"-F", "-WRITE", "fw.bin"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "\n");
-    EXPECT_EQ(r.err, "uafwtool: device access is not available in this build yet\n");
-    EXPECT_EQ(ReadBytes(ResultTxt()), "fail");
 }
 
 TEST_F(CommandLine, NoArgumentsOrForceRestartOpenTheDialogMode) {

@@ -705,6 +705,56 @@ TEST_F(FlashFlowTest, EraseLeavesTheFlashErasedProtectedAndSucceeds) {
     EXPECT_EQ(Appearances(), 1u);  // into the ROM loader only
 }
 
+TEST_F(FlashFlowTest, FailedEraseLeavesTheFlashProtected) {
+    const Bytes before = FlashWith(BuiltIn(3023));
+    ASSERT_NO_FATAL_FAILURE(Open("[chip]\ntype = KSC7050\n", 0xD011, 25, before, {}));
+    m_window.StopAfter({kMsgStatus, 41719}, 1);
+
+    EXPECT_EQ(m_flow->OpEraseWithRestart(0), 0);
+
+    EXPECT_EQ(Failures(), (std::vector<std::uintptr_t>{41705}));
+    EXPECT_EQ(g_ErrCode, 41705);
+    m_window.SetStop(false);
+    ExpectWriteProtected(0xFEC0, 0xFEC6, 0x01);
+    EXPECT_EQ(Chip().FlashBytes(), before);
+}
+
+TEST_F(FlashFlowTest, UpdateProgramsTheSecondaryImage) {
+    const Bytes image = BuiltIn(3023);
+    ASSERT_NO_FATAL_FAILURE(
+        Open("[chip]\ntype = KSC7050\n", 0xD011, 25, FlashWith(BuiltIn(3021)), {}));
+    m_flow->m_ImageRecord.m_secondary = image;
+    ASSERT_EQ(m_flow->OpPrepare(m_flow->m_ImageRecord.m_secondary), 1);
+
+    EXPECT_EQ(m_flow->OpUpdate(), 1);
+
+    EXPECT_EQ(Slice(Chip().FlashBytes(), 0, image.size()), image);
+    EXPECT_EQ(m_window.Words(kMsgSuccess), (std::vector<std::uintptr_t>{41753}));
+    EXPECT_EQ(g_ErrCode, 0);
+    EXPECT_EQ(RunningVersion(), Version(image));
+}
+
+TEST_F(FlashFlowTest, OtpFormatUpdateHasNoEmptyCheckAndNoTag) {
+    ASSERT_NO_FATAL_FAILURE(
+        Open("[chip]\ntype = KSC7050\n", 0xD011, 25, FlashWith(BuiltIn(3021)), {}));
+    Bytes image(0x4000);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>(i * 13);
+    ASSERT_TRUE(AllocDumpBuffer(m_flow->m_ImageRecord, 0x4000));
+    std::int32_t outId = 0;
+
+    EXPECT_EQ(m_flow->FF_UpdateEx_ForSimulateOTP(image, 0x4000, outId), 1);
+
+    EXPECT_EQ(m_window.Words(kMsgStatus),
+              (std::vector<std::uintptr_t>{41719, 41721, 41722, 41724}));
+    const Bytes flash = Chip().FlashBytes();
+    EXPECT_EQ(Slice(flash, 0, 0x4000), image);
+    EXPECT_TRUE(
+        std::all_of(flash.begin() + 0x4000, flash.end(), [](std::uint8_t b) { return b == 0xFF; }));
+    EXPECT_EQ(Chip().FlashStatus(), 0x8C);
+    EXPECT_EQ(Appearances(), 1u);
+}
+
 // ---- dumps -------------------------------------------------------------------------------
 
 class DumpTest : public FlashFlowTest {

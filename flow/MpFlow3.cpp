@@ -23,14 +23,17 @@ int CMpFlow3::MP_EraseSPIFlash(std::uint8_t skipSpecial, std::uint32_t blockWord
                 // The second bank of a KSC7032.
                 return SpiEraseBlock(kBlockSize, 0);
             case 26: {
-                // The region the image goes to: `blockWord` bytes from address `blockWord`. Only
-                // whole blocks can be erased, so a region that does not start and end on a block
-                // boundary (or is empty) cannot be erased without touching the running bank.
-                const std::uint32_t blocks = blockWord / kBlockSize;
-                if (blocks == 0 || blockWord % kBlockSize != 0) {
+                // The region the image goes to: `blockWord` bytes from address `blockWord`. No
+                // region (the whole-memory erase) erases the whole chip. Only whole blocks can be
+                // erased, so a region that does not start and end on a block boundary cannot be
+                // erased without touching the running bank: the attempt fails.
+                if (blockWord == 0)
+                    return SpiEraseChip(timeout);
+                if (blockWord % kBlockSize != 0) {
                     scope.Fail("Erase region 0x%X is not whole blocks\n", blockWord);
                     return 0;
                 }
+                const std::uint32_t blocks = blockWord / kBlockSize;
                 for (std::uint32_t i = 0; i < blocks; ++i) {
                     const std::uint64_t address = std::uint64_t{blockWord} + i * kBlockSize;
                     if (address > 0xFFFFFFFFu ||

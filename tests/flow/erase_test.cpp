@@ -69,12 +69,15 @@ TEST_F(FlashErase, ChipCode26ErasesTheBlocksOfTheImageLengthFromTheImageLength) 
     EXPECT_TRUE(Untouched(flash, 0x40000, kFlashSize));
 }
 
-TEST_F(FlashErase, ChipCode26RefusesARegionThatIsNotWholeBlocks) {
+TEST_F(FlashErase, ChipCode26RefusesARegionThatIsNotWholeBlocksAndErasesTheChipWithoutRegion) {
     // Erasing the block around an unaligned image length would erase the end of the running bank.
     StartChip(0x1011, 26);
     EXPECT_EQ(m_flow.MP_EraseSPIFlash(0, 0xFFFD), 0);
     EXPECT_EQ(m_flow.MP_EraseSPIFlash(0, 0x18000), 0);
     EXPECT_TRUE(Untouched(Chip().FlashBytes(), 0, kFlashSize));
+    // Without a region (the erase of the whole memory) the whole chip is erased.
+    EXPECT_EQ(m_flow.MP_EraseSPIFlash(0, 0), 1);
+    EXPECT_TRUE(Erased(Chip().FlashBytes(), 0, kFlashSize));
 }
 
 TEST_F(FlashErase, ChipCode30ErasesBlockZeroWhenBit7Of0409IsSetElseTheChip) {

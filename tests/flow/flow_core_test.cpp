@@ -235,6 +235,22 @@ TEST_F(FlowCore, RefreshOfAChipInItsRomLoader) {
     EXPECT_EQ(m_flow.m_strFwVersion, "B.BBB.BBBB-BBBB.BBBB-VID1209&&PID7050");
 }
 
+TEST_F(FlowCore, RomAndSpiBootModeTakesTheVersionFromTheExtendedStatus) {
+    // A configuration-only flash: the ROM code runs with the configuration from flash.
+    std::vector<std::uint8_t> flash(0x4000, 0xFF);
+    flash[0] = 0x00;
+    flash[1] = 0xA5;
+    const std::uint8_t version[8] = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+    std::copy(std::begin(version), std::end(version), flash.begin() + 0x11B);
+    Start({"[chip]\n"}, flash);
+    ASSERT_EQ(m_flow.MP_OpenDevice(0), 1);
+    ASSERT_EQ(m_flow.MP_RefreshDeviceInfo(), 1);
+    EXPECT_EQ(m_flow.m_strDeviceMode, "ROM&&SPI");
+    EXPECT_EQ(m_flow.m_strFwVersion, "1.234.5678-9ABC.DEF0-VID1209&&PID7050");
+    // The boot-mode register reads nonzero: the chip counts as running its code.
+    EXPECT_EQ(m_flow.m_byRomMode, 0);
+}
+
 TEST_F(FlowCore, LegacyChipKeepsItsDeviceModeText) {
     Start({"[chip]\ntype = KSC7020\n"}, uafw::flowtest::BuiltInImage());
     ASSERT_EQ(m_flow.MP_OpenDevice(0), 1);

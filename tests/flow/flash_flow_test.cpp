@@ -568,6 +568,40 @@ TEST_F(SilentFlashTest, WriteRefusesAFileForAnotherChip) {
     EXPECT_EQ(Chip().FlashBytes(), before);
 }
 
+struct ChipMatchCase {
+    const char* name;
+    int imageChip, descriptionChip;
+    std::int32_t result;
+};
+void PrintTo(const ChipMatchCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ChipMatchTest : public SilentFlashTest,
+                      public ::testing::WithParamInterface<ChipMatchCase> {};
+
+TEST_P(ChipMatchTest, FileChipCodeMustNameTheSelectedChip) {
+    const ChipMatchCase& c = GetParam();
+    test::AreaContent content;
+    content.chipCode = static_cast<std::uint8_t>(c.imageChip);
+    const Bytes image = test::MakeImage(0x10000, 0xF000, test::MakeArea(content));
+    const Bytes before = FlashWith(BuiltIn(3021));
+    ASSERT_NO_FATAL_FAILURE(
+        Open("[chip]\ntype = KSC7050\n", 0xD011, c.descriptionChip, before, {}));
+
+    EXPECT_EQ(m_flow->OpSilentWrite(WriteFile("fw.bin", image)), c.result);
+
+    EXPECT_EQ(g_ErrCode, c.result ? 0 : 41715);
+    EXPECT_EQ(Slice(Chip().FlashBytes(), 0, image.size()),
+              c.result ? image : Slice(before, 0, image.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, ChipMatchTest,
+                         ::testing::Values(ChipMatchCase{"NineOnEight", 9, 8, 1},
+                                           ChipMatchCase{"EightOnNine", 8, 9, 1},
+                                           ChipMatchCase{"NineOn25", 9, 25, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 struct HeldImageCase {
     const char* name;
     std::size_t heldLength;

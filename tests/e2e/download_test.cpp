@@ -32,6 +32,14 @@ protected:
     RunResult Tool(const std::vector<std::string>& args) {
         return RunWith(args, {{"UAFW_SIM", m_state.string()}});
     }
+    // The line-test build: "LogType" set, devices opened by position.
+    RunResult LineTool(const std::vector<std::string>& args, const std::string& sim = "") {
+        UseProgram(UAFWTOOL_LINE_PATH);
+        RunResult r = RunWith(args, {{"UAFW_SIM", sim.empty() ? m_state.string() : sim}});
+        UseProgram(UAFWTOOL_PATH);
+        return r;
+    }
+    std::string BurnResult() const { return ReadBytes(m_dir / "work" / "burn_result.txt"); }
     std::string Flash() const { return ReadBytes(m_state / "spi.bin"); }
     std::string Prompt() const { return m_dir.string() + ">"; }
 
@@ -136,6 +144,72 @@ TEST_F(Download, MissingFileFallsBackToTheChipsBuiltInImage) {
     EXPECT_EQ(r.status, 0) << r.out;
     const std::string builtin = ReadBytes(UAFW_BUILTIN_IMAGE_DIR "/3023.bin");
     EXPECT_TRUE(Flash().substr(0, builtin.size()) == builtin);
+}
+
+TEST_F(Download, WrongChipImageIsRefusedAndFlashUntouched) {
+    ASSERT_EQ(Tool({"-f", "-erase"}).status, 0);
+    const std::string before = Flash();
+    // The KSC7040 image on a KSC7050.
+    WriteBytes(m_dir / "work" / "fw7040.bin", ReadBytes(UAFW_BUILTIN_IMAGE_DIR "/3018.bin"));
+    const RunResult r = LineTool({"-f", "-write", "fw7040.bin"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Write fw fail!\r\n"), std::string::npos) << r.out;
+    EXPECT_NE(BurnResult().find("Fail,    41715:\r\n"), std::string::npos) << BurnResult();
+    EXPECT_TRUE(Flash() == before);
+}
+
+TEST_F(Download, BurnResultRecordsEveryRunUnderOneHeader) {
+    WriteBytes(m_dir / "work" / "fw.bin", TestImage('A'));
+    WriteBytes(m_dir / "work" / "other.bin", TestImage('a'));
+    ASSERT_EQ(LineTool({"-f", "-write", "fw.bin"}).status, 0);
+    EXPECT_EQ(LineTool({"-f", "-verify", "other.bin"}).status, 1);
+    const std::string table = BurnResult();
+    const std::string header =
+        "Update date       Update Time       Serial number              Result   ErrCode\r\n"
+        "================  ================  =========================  =======  =======\r\n";
+    ASSERT_EQ(table.substr(0, header.size()), header);
+    EXPECT_EQ(table.find("Update date", 1), std::string::npos);
+    const std::string rows = table.substr(header.size());
+    // Date, time, the device's manufacturer text padded to 27, verdict and code.
+    const std::size_t firstEnd = rows.find("\r\n");
+    ASSERT_NE(firstEnd, std::string::npos);
+    const std::string first = rows.substr(0, firstEnd);
+    const std::string second = rows.substr(firstEnd + 2, rows.size() - firstEnd - 4);
+    EXPECT_EQ(first.substr(36), "Tavenic,                   Pass,    0:");
+    EXPECT_EQ(second.substr(36), "Tavenic,                   Fail,    41709:");
+    EXPECT_EQ(first[10], ',');
+    EXPECT_EQ(first[26], ',');
+}
+
+TEST_F(Download, DevicePositionPicksTheChipOnTheCommandLine) {
+    const fs::path second = m_dir / "chip2";
+    fs::create_directories(second);
+    WriteBytes(m_state / "chip.ini", "[chip]\ntype = KSC7050\nport = 1\nreenum_ms = 20\n");
+    WriteBytes(second / "chip.ini", "[chip]\ntype = KSC7050\nport = 2\nreenum_ms = 20\n");
+    const std::string both = m_state.string() + ":" + second.string();
+    WriteBytes(m_dir / "work" / "fw.bin", TestImage('A'));
+    ASSERT_EQ(LineTool({"-f", "-write", "fw.bin", "-d", "0"}, both).status, 0);
+    ASSERT_EQ(LineTool({"-f", "-write", "fw.bin", "-d", "1"}, both).status, 0);
+    const RunResult r = LineTool({"-f", "-erase", "-d", "1"}, both);
+    EXPECT_EQ(r.status, 0) << r.out;
+    // Only the second chip was erased.
+    EXPECT_TRUE(ReadBytes(second / "spi.bin").substr(0, 0x10000) == std::string(0x10000, '\xFF'));
+    EXPECT_TRUE(Flash().substr(0, 0x10000) == TestImage('A').substr(0, 0x10000));
+    // Positions 2, 3 and 4 hold no device.
+    const RunResult none = LineTool({"-f", "-erase", "-d", "2"}, both);
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.out.find("Get IC Info Fail\n"), std::string::npos) << none.out;
+}
+
+TEST_F(Download, DeviceOutsideTheIdentityListIsRefused) {
+    WriteBytes(m_state / "chip.ini", "[chip]\ntype = KSC7050\npid = 0x7777\nreenum_ms = 20\n");
+    WriteBytes(m_dir / "work" / "fw.bin", TestImage('A'));
+    const RunResult r = Tool({"-f", "-write", "fw.bin"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Check VID/PID Mismatch!\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Get IC Info Fail\n"), std::string::npos);
+    const std::string flash = Flash();
+    EXPECT_TRUE(flash.substr(0, 0x10000) == std::string(0x10000, '\xFF'));
 }
 
 TEST_F(Download, UnloadableSimulatorStateIsReportedNotIgnored) {

@@ -94,6 +94,13 @@ protected:
 
     fs::path ResultTxt() const { return m_dir / "Result.txt"; }
 
+    // Replaces the private copy by another build of the program.
+    void UseProgram(const fs::path& program) {
+        fs::remove(m_tool);
+        fs::copy_file(program, m_tool);
+        fs::permissions(m_tool, fs::perms::owner_all);
+    }
+
     fs::path m_dir;
     fs::path m_tool;
 };

@@ -1,5 +1,5 @@
-// Every flow test process keeps its device locks to itself: the tests run side by side in virtual
-// time, where a lock wait gives up at once when another process holds the lock.
+// Every test process that reaches devices keeps its device locks to itself: the tests run side by
+// side in virtual time, where a lock wait gives up at once when another process holds the lock.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,11 +12,11 @@
 
 namespace {
 
-class FlowDeviceLockScope : public ::testing::Environment {
+class DeviceLockScope : public ::testing::Environment {
 public:
     void SetUp() override {
         m_pid = getpid();
-        SetDeviceLockScope("uafwflow" + std::to_string(m_pid) + "_");
+        SetDeviceLockScope("uafwtest" + std::to_string(m_pid) + "_");
     }
     void TearDown() override {
         if (getpid() != m_pid)
@@ -30,6 +30,6 @@ private:
 };
 
 [[maybe_unused]] ::testing::Environment* const g_scope =
-    ::testing::AddGlobalTestEnvironment(new FlowDeviceLockScope);
+    ::testing::AddGlobalTestEnvironment(new DeviceLockScope);
 
 }  // namespace

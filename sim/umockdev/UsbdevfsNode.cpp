@@ -300,15 +300,26 @@ bool UsbdevfsNode::DiscardUrb(UMockdevIoctlClient* client, UMockdevIoctlData* ar
     return true;
 }
 
-bool UsbdevfsNode::Claim(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
+namespace {
+
+// The interface number argument of a claim or release; false when it cannot be read.
+bool ReadInterfaceNumber(UMockdevIoctlData* arg, unsigned int& number) {
     UMockdevIoctlData* data = Resolve(arg, sizeof(unsigned int));
-    if (data == nullptr) {
+    if (data == nullptr)
+        return false;
+    std::memcpy(&number, data->data, sizeof number);
+    g_object_unref(data);
+    return true;
+}
+
+}  // namespace
+
+bool UsbdevfsNode::Claim(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
+    unsigned int number = 0;
+    if (!ReadInterfaceNumber(arg, number)) {
         Complete(client, EFAULT);
         return true;
     }
-    unsigned int number = 0;
-    std::memcpy(&number, data->data, sizeof number);
-    g_object_unref(data);
     if (number > 0xFF || interfaces_.count(static_cast<std::uint8_t>(number)) == 0) {
         Complete(client, ENOENT);
         return true;
@@ -324,14 +335,11 @@ bool UsbdevfsNode::Claim(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
 }
 
 bool UsbdevfsNode::Release(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
-    UMockdevIoctlData* data = Resolve(arg, sizeof(unsigned int));
-    if (data == nullptr) {
+    unsigned int number = 0;
+    if (!ReadInterfaceNumber(arg, number)) {
         Complete(client, EFAULT);
         return true;
     }
-    unsigned int number = 0;
-    std::memcpy(&number, data->data, sizeof number);
-    g_object_unref(data);
     if (number > 0xFF || claimed_.erase(static_cast<std::uint8_t>(number)) == 0) {
         Complete(client, EINVAL);
         return true;

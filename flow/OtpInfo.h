@@ -4,9 +4,7 @@
 // do not exist for OTP memory and return 0.
 #include <string>
 
-#include "flow/FlowConfigLayer.h"
-
-class CMpFlow_OTP : public CFlowConfigLayer {};
+#include "flow/MpFlowOtp.h"
 
 class COTPConfigInfo : public CMpFlow_OTP {};
 

@@ -134,6 +134,26 @@ int CZynFun::Eep8Erase(std::uint32_t size) {
     return DA_Eep8Erase(m_hDevice, size, m_dwAccessFlags);
 }
 
+int CZynFun::OtpRead(std::uint32_t addr, std::span<std::uint8_t> out) {
+    if (!DeviceOpen() || !Fits(out.size()))
+        return 0;
+    return DA_OtpRead(m_hDevice, addr, static_cast<std::uint32_t>(out.size()), out.data());
+}
+
+int CZynFun::OtpWrite(std::uint32_t addr, std::uint16_t budget,
+                      std::span<const std::uint8_t> data) {
+    if (!DeviceOpen() || !Fits(data.size()))
+        return 0;
+    return DA_OtpWrite(m_hDevice, addr, budget, static_cast<std::uint32_t>(data.size()),
+                       data.data());
+}
+
+int CZynFun::OtpFailReply(std::span<std::uint8_t> out) {
+    if (!DeviceOpen() || !Fits(out.size()))
+        return 0;
+    return DA_OtpPrgmFailAddr(m_hDevice, static_cast<std::uint32_t>(out.size()), out.data());
+}
+
 int CZynFun::Eep8WriteTag() {
     if (!DeviceOpen())
         return 0;

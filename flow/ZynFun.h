@@ -51,6 +51,12 @@ public:
     int Eep8Erase(std::uint32_t size);
     int Eep8WriteTag();
 
+    // One-time-programmable memory: reads, programming with a failing-byte budget, and the
+    // failing-address reply of the last programming (19 bytes).
+    int OtpRead(std::uint32_t addr, std::span<std::uint8_t> out);
+    int OtpWrite(std::uint32_t addr, std::uint16_t budget, std::span<const std::uint8_t> data);
+    int OtpFailReply(std::span<std::uint8_t> out);
+
     // The signature-check requests and the extension unit's data control size.
     int VendorCmd70Set(std::uint32_t value);
     int VendorCmd70Get(std::uint8_t selector, std::span<std::uint8_t> out, std::uint8_t& length);

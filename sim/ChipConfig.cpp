@@ -266,6 +266,7 @@ const std::map<std::string, Setter>& FaultKeys() {
         {"fail_opcode", FaultInt(&FaultSettings::failOpcode, 0xFF)},
         {"fail_request", FaultInt(&FaultSettings::failRequest, 0xFF)},
         {"fail_times", FaultInt(&FaultSettings::failTimes, 0xFFFFFFFFull)},
+        {"fail_skip", FaultInt(&FaultSettings::failSkip, 0xFFFFFFFFull)},
         {"unplug_after", FaultInt(&FaultSettings::unplugAfter, 0xFFFFFFFFull)},
         {"not_ready", FaultInt(&FaultSettings::notReady, 0xFFFFFFFFull)},
         {"never_return", FaultFlag(&FaultSettings::neverReturn)},

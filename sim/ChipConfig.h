@@ -25,6 +25,7 @@ struct FaultSettings {
     int failOpcode = -1;             // extension-unit opcode whose command block fails
     int failRequest = -1;            // vendor request code that fails
     std::uint32_t failTimes = 1;     // how many matching commands fail
+    std::uint32_t failSkip = 0;      // matching commands that pass before the failures begin
     std::uint32_t unplugAfter = 0;   // the chip leaves the bus after N control transfers
     std::uint32_t notReady = 0;      // the first N control transfers answer "not ready"
     bool neverReturn = false;        // after the next reset the chip stays off the bus

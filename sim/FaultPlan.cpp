@@ -33,6 +33,8 @@ std::optional<ControlAnswer> FaultPlan::Before(std::uint32_t n, const SetupPacke
                             setup.bRequest == static_cast<std::uint8_t>(m_settings.failRequest);
     if (!opcodeHit && !requestHit)
         return std::nullopt;
+    if (++m_commandMatches <= m_settings.failSkip)
+        return std::nullopt;
     ++m_commandFailures;
     return AnswerFor(m_settings.failCode);
 }

@@ -32,6 +32,7 @@ public:
 private:
     FaultSettings m_settings;
     std::uint32_t m_commandFailures = 0;
+    std::uint32_t m_commandMatches = 0;
 };
 
 }  // namespace uafw::sim

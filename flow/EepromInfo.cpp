@@ -1,0 +1,375 @@
+#include "flow/EepromInfo.h"
+
+#include <algorithm>
+
+#include "config/FirmwareImage.h"
+#include "config/Settings.h"
+#include "flow/DumpFile.h"
+#include "platform/AppState.h"
+#include "platform/Clock.h"
+#include "platform/OperationLog.h"
+#include "platform/UiLink.h"
+
+namespace {
+
+constexpr std::uint32_t kCountdownStepMs = 1000;
+
+void SetRestartOption(int restart) {
+    if (restart)
+        g_dwDownloadOption |= kOptionRestart;
+    else
+        g_dwDownloadOption &= ~kOptionRestart;
+}
+
+}  // namespace
+
+void CEepromInfo::PostOperationSuccess(std::int32_t id) {
+    PostSuccess(id);
+    // A successful erase or update is no failure: the exit status follows g_ErrCode.
+    g_ErrCode = 0;
+}
+
+void CEepromInfo::SerialNumberCountdown() {
+    if (ReadSettingInt(0, "SaveSN") == 0 || g_bCmdLineMode)
+        return;
+    for (const char* step : {"2", "1"}) {
+        if (g_pMainDlg != nullptr)
+            g_pMainDlg->SetVerdictText(step);
+        PostStatus(0);
+        uafw::Clock().SleepMs(kCountdownStepMs);
+    }
+}
+
+// ---- reads and dumps ----------------------------------------------------------------------
+
+int CEepromInfo::Read(Width width, const char* logName) {
+    LogScope log(logName, false, uafw::kLogDevice);
+    if (!MP_OpenRomDevice())
+        return 0;
+    const std::uint32_t length = g_dwReadLength;
+    if (!AllocDumpBuffer(m_ImageRecord, length)) {
+        PostFailure(kEepMallocFailCode);
+        return 0;
+    }
+    std::vector<std::uint8_t>& dump = m_ImageRecord.m_dump;
+    const int read =
+        width == Width::k16 ? MP_EEP16Read(dump, length) : MP_EEP8Read(dump, length);
+    if (!read) {
+        PostFailure(kEepReadFailCode);
+        return 0;
+    }
+    // The chip leaves its ROM loader after every read; the data read stays in the dump buffer
+    // even when the restart fails.
+    if (!EE_RestartIntoCode()) {
+        PostFailure(kResetDeviceFailCode);
+        return 0;
+    }
+    if (!g_bCmdLineMode)
+        MP_RefreshVersion();
+    PostProgress(100);
+    PostSuccess(kEepReadSucceedCode);
+    return 1;
+}
+
+int CEepromInfo::EEU16_Read() {
+    return Read(Width::k16, "CEepromInfo::EEU16_Read");
+}
+
+int CEepromInfo::EEU8_Read() {
+    return Read(Width::k8, "CEepromInfo::EEU8_Read");
+}
+
+int CEepromInfo::EEU_ReadToBinFile(Width width, const std::string& path) {
+    if (!Read(width, "CEepromInfo::EEU_ReadToBinFile"))
+        return 0;
+    m_ImageRecord.m_strDumpFile = path;
+    if (!CDumpFile::WriteBinary(path, m_ImageRecord.m_dump)) {
+        LogScope log("CEepromInfo::EEU_ReadToBinFile", false, uafw::kLogDevice);
+        log.Fail("Write Dump File Fail\n");
+    }
+    return 1;
+}
+
+int CEepromInfo::EEU_ReadToHexFile(Width width, const std::string& path) {
+    if (!Read(width, "CEepromInfo::EEU_ReadToHexFile"))
+        return 0;
+    m_ImageRecord.m_strDumpFile = path;
+    if (!CDumpFile::WriteHex(path, m_ImageRecord.m_dump)) {
+        LogScope log("CEepromInfo::EEU_ReadToHexFile", false, uafw::kLogDevice);
+        log.Fail("Write Dump File Fail\n");
+    }
+    return 1;
+}
+
+// ---- erases ---------------------------------------------------------------------------------
+
+int CEepromInfo::EEU16_Erase() {
+    LogScope log("CEepromInfo::EEU16_Erase", false, uafw::kLogDevice);
+    if (!MP_OpenRomDevice())
+        return 0;
+    if (!EE_GpioWriteProtectOff()) {
+        PostFailure(kEepDisableWpFailCode);
+        return 0;
+    }
+    const int erased = EE16_Erase(g_dwReadLength);
+    EE_GpioWriteProtectOn();
+    if (!erased) {
+        PostFailure(kEepEraseFailCode);
+        return 0;
+    }
+    if ((g_dwDownloadOption & kOptionRestart) && !EE_RestartIntoCode()) {
+        PostFailure(kResetDeviceFailCode);
+        return 0;
+    }
+    PostProgress(100);
+    PostOperationSuccess(kEepEraseSucceedCode);
+    return 1;
+}
+
+int CEepromInfo::EEU8_Erase() {
+    LogScope log("CEepromInfo::EEU8_Erase", false, uafw::kLogDevice);
+    if (!MP_OpenRomDevice())
+        return 0;
+    if (!EE8_Erase(g_dwReadLength)) {
+        PostFailure(kEepEraseFailCode);
+        return 0;
+    }
+    if ((g_dwDownloadOption & kOptionRestart) && !EE_RestartIntoCode()) {
+        PostFailure(kResetDeviceFailCode);
+        return 0;
+    }
+    PostProgress(100);
+    PostOperationSuccess(kEepEraseSucceedCode);
+    return 1;
+}
+
+int CEepromInfo16_USB::OpEraseWithRestart(int restart) {
+    SetRestartOption(restart);
+    return EEU16_Erase();
+}
+
+int CEepromInfo8_USB::OpEraseWithRestart(int restart) {
+    SetRestartOption(restart);
+    return EEU8_Erase();
+}
+
+// ---- updates of the secondary image -------------------------------------------------------
+
+int CEepromInfo::EEU16_Update() {
+    LogScope log("CEepromInfo::EEU16_Update", false, uafw::kLogDevice);
+    if (!MP_OpenRomDevice())
+        return 0;
+    const int result = EE16_Update(m_ImageRecord.m_secondary);
+    if (result) {
+        PostProgress(100);
+        PostOperationSuccess(kEepUpdateSucceedCode);
+    }
+    if (DeviceOpen())
+        MP_RefreshVersion();
+    return result;
+}
+
+int CEepromInfo::EEU8_Update() {
+    LogScope log("CEepromInfo::EEU8_Update", false, uafw::kLogDevice);
+    if (!MP_OpenRomDevice())
+        return 0;
+    std::vector<std::uint8_t>& image = m_ImageRecord.m_secondary;
+    const auto length = static_cast<std::uint32_t>(image.size());
+    // Every failure after the protection was switched off switches it on again.
+    auto fail = [this](std::int32_t id) {
+        EE_GpioWriteProtectOn();
+        PostFailure(id);
+        return 0;
+    };
+    if (!EE_GpioWriteProtectOff()) {
+        PostFailure(kEepDisableWpFailCode);
+        return 0;
+    }
+    if (!EE8_Erase(kEep8EraseBytes))
+        return fail(kEepEraseFailCode);
+    if (!MP_EEP8Write(image, length))
+        return fail(kEepUpdateFailCode);
+    if (!AllocDumpBuffer(m_ImageRecord, length))
+        return fail(kEepMallocFailCode);
+    std::vector<std::uint8_t>& dump = m_ImageRecord.m_dump;
+    if (!MP_EEP8Read(dump, length))
+        return fail(kEepReadFailCode);
+    if (!std::equal(image.begin(), image.end(), dump.begin()))
+        return fail(kEepCompareFailCode);
+    if (!MP_EEP8WriteTag())
+        return fail(kEepWriteTagFailCode);
+    if (!EE_GpioWriteProtectOn()) {
+        PostFailure(kEepEnableWpFailCode);
+        return 0;
+    }
+    // The 8-bit update always restarts the chip into its new code.
+    if (!EE_RestartIntoCode()) {
+        PostFailure(kResetDeviceFailCode);
+        return 0;
+    }
+    PostProgress(100);
+    PostOperationSuccess(kEepUpdateSucceedCode);
+    return 1;
+}
+
+// ---- downloads ------------------------------------------------------------------------------
+
+int CEepromInfo::EEU16_Download() {
+    LogScope log("CEepromInfo::EEU16_Download", false, uafw::kLogDevice);
+    std::int32_t preActionCode = 0;
+    if (!PreActionForAllInOne(preActionCode)) {
+        PostFailure(preActionCode);
+        return 0;
+    }
+    std::vector<std::uint8_t>& image = m_ImageRecord.m_image;
+    int result = 0;
+    if (!AllocDumpBuffer(m_ImageRecord, static_cast<std::uint32_t>(image.size()))) {
+        PostFailure(kEepMallocFailCode);
+    } else if (MP_OpenRomDevice()) {
+        result = EE16_Update(image);
+        if (result) {
+            SerialNumberCountdown();
+            PostProgress(100);
+            PostSuccess(kEepDownloadSucceedCode);
+        }
+    }
+    if (!g_bCmdLineMode && DeviceOpen())
+        MP_RefreshVersion();
+    return result;
+}
+
+int CEepromInfo::EE8_DownloadSteps(std::vector<std::uint8_t>& image) {
+    const auto length = static_cast<std::uint32_t>(image.size());
+    // The dump buffer holds the image read back and, before, the 64 bytes of the empty check.
+    if (!AllocDumpBuffer(m_ImageRecord, std::max(length, kEep8EraseBytes))) {
+        PostFailure(kEepMallocFailCode);
+        return 0;
+    }
+    if (!MP_OpenRomDevice())
+        return 0;
+    if (!EE_GpioWriteProtectOff()) {
+        PostFailure(kEepDisableWpFailCode);
+        return 0;
+    }
+    // Every failure after the protection was switched off switches it on again, so that a failed
+    // download does not leave the EEPROM writable.
+    auto fail = [this](std::int32_t id) {
+        EE_GpioWriteProtectOn();
+        PostFailure(id);
+        return 0;
+    };
+    std::vector<std::uint8_t>& dump = m_ImageRecord.m_dump;
+    // Only the first 64 bytes are erased; the write overwrites the rest.
+    if (!EE8_Erase(kEep8EraseBytes))
+        return fail(kEepEraseFailCode);
+    if ((g_dwDownloadOption & kOptionCheckEmpty) && !MP_EEP8CheckEmpty(dump))
+        return fail(kEepCheckEmptyFailCode);
+    if (g_dwDownloadOption & kOptionProgram) {
+        if (!MP_EEP8Write(image, length))
+            return fail(kEepUpdateFailCode);
+        if (!MP_EEP8Read(dump, length))
+            return fail(kEepReadFailCode);
+        if (!std::equal(image.begin(), image.end(), dump.begin()))
+            return fail(kEepCompareFailCode);
+        if (!MP_EEP8WriteTag())
+            return fail(kEepWriteTagFailCode);
+    }
+    if (!EE_GpioWriteProtectOn()) {
+        PostFailure(kEepEnableWpFailCode);
+        return 0;
+    }
+    if ((g_dwDownloadOption & kOptionRestart) && !EE_RestartIntoCode()) {
+        PostFailure(kResetDeviceFailCode);
+        return 0;
+    }
+    SerialNumberCountdown();
+    PostProgress(100);
+    PostSuccess(kEepDownloadSucceedCode);
+    return 1;
+}
+
+int CEepromInfo::EEU8_Download() {
+    LogScope log("CEepromInfo::EEU8_Download", false, uafw::kLogDevice);
+    std::int32_t preActionCode = 0;
+    if (!PreActionForAllInOne(preActionCode)) {
+        PostFailure(preActionCode);
+        return 0;
+    }
+    const int result = EE8_DownloadSteps(m_ImageRecord.m_image);
+    if (DeviceOpen()) {
+        ReadStatusBlock();
+        MP_RefreshVersion();
+    }
+    return result;
+}
+
+// ---- silent operations ----------------------------------------------------------------------
+
+int CEepromInfo::SilentWrite(Width width, const std::string& path, const char* logName) {
+    LogScope log(logName, false, uafw::kLogDevice);
+    m_ImageRecord.m_strImageFile = path;
+    if (!LoadImageFile(m_ImageRecord)) {
+        log.Fail("Load File Data Fail!\n");
+        PostFailure(kEepLoadFileFailCode);
+        return 0;
+    }
+    if (!LocateConfigArea(m_ImageRecord.m_image)) {
+        log.Fail("Parse FW File Fail!\n");
+        PostFailure(kEepParseFileFailCode);
+        return 0;
+    }
+    // An EEPROM image must be built for exactly this chip.
+    if (CEepromConfigInfo::m_byChipCode != CatalogueChipCode()) {
+        log.Fail("Firmware is not for this device\n");
+        PostFailure(kEepWrongFirmwareCode);
+        return 0;
+    }
+    return width == Width::k16 ? EEU16_Download() : EEU8_Download();
+}
+
+int CEepromInfo::SilentVerify(Width width, const std::string& path, const char* logName) {
+    LogScope log(logName, false, uafw::kLogDevice);
+    m_ImageRecord.m_strImageFile = path;
+    if (!LoadImageFile(m_ImageRecord)) {
+        log.Fail("Load File Data Fail!\n");
+        PostFailure(kEepLoadFileFailCode);
+        return 0;
+    }
+    const std::vector<std::uint8_t>& image = m_ImageRecord.m_image;
+    g_dwReadLength = static_cast<std::uint32_t>(image.size());
+    if (!Read(width, logName))
+        return 0;
+    const std::vector<std::uint8_t>& dump = m_ImageRecord.m_dump;
+    if (dump.size() < image.size() || !std::equal(image.begin(), image.end(), dump.begin())) {
+        g_ErrCode = kEepCompareFailCode;
+        return 0;
+    }
+    return 1;
+}
+
+int CEepromInfo::EEU16_Silence_WriteBin(const std::string& path) {
+    return SilentWrite(Width::k16, path, "CEepromInfo::EEU16_Silence_WriteBin");
+}
+
+int CEepromInfo::EEU16_Silence_WriteSNBin(const std::string& path, const std::string& serial) {
+    // The serial number comes from the configuration record, not from here.
+    static_cast<void>(serial);
+    return SilentWrite(Width::k16, path, "CEepromInfo::EEU16_Silence_WriteSNBin");
+}
+
+int CEepromInfo::EEU16_Silence_VerifyBin(const std::string& path) {
+    return SilentVerify(Width::k16, path, "CEepromInfo::EEU16_Silence_VerifyBin");
+}
+
+int CEepromInfo::EEU8_Silence_WriteBin(const std::string& path) {
+    return SilentWrite(Width::k8, path, "CEepromInfo::EEU8_Silence_WriteBin");
+}
+
+int CEepromInfo::EEU8_Silence_WriteSNBin(const std::string& path, const std::string& serial) {
+    static_cast<void>(serial);
+    return SilentWrite(Width::k8, path, "CEepromInfo::EEU8_Silence_WriteSNBin");
+}
+
+int CEepromInfo::EEU8_Silence_VerifyBin(const std::string& path) {
+    return SilentVerify(Width::k8, path, "CEepromInfo::EEU8_Silence_VerifyBin");
+}

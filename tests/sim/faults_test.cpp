@@ -83,6 +83,15 @@ TEST_F(Faults, OpcodeFaultFailsTheMatchingCommandBlocksOnly) {
     EXPECT_EQ(W().SetCmd(0x00, 0xC2, 0, 1), 0u);  // the third one goes through
 }
 
+TEST_F(Faults, SkipLetsTheFirstMatchingCommandsPass) {
+    Start("[faults]\nfail_request = 0x25\nfail_skip = 2\n");
+    EXPECT_EQ(Poke(), 0u);  // another request is not counted
+    EXPECT_EQ(W().VendorIn(0x25, 0, 0xFE21, 2), (Bytes{0x11, 0xD0}));
+    EXPECT_EQ(W().VendorIn(0x25, 0, 0xFE21, 2), (Bytes{0x11, 0xD0}));
+    EXPECT_EQ(W().VendorIn(0x25, 0, 0xFE21, 2), std::nullopt);
+    EXPECT_EQ(W().VendorIn(0x25, 0, 0xFE21, 2), (Bytes{0x11, 0xD0}));
+}
+
 TEST_F(Faults, RequestFaultFailsTheMatchingVendorRequest) {
     Start("[faults]\nfail_request = 0x25\n");
     EXPECT_EQ(W().VendorIn(0x25, 0, 0xFE21, 2), std::nullopt);

@@ -52,8 +52,7 @@ int CEepromInfo::Read(Width width, const char* logName) {
         return 0;
     }
     std::vector<std::uint8_t>& dump = m_ImageRecord.m_dump;
-    const int read =
-        width == Width::k16 ? MP_EEP16Read(dump, length) : MP_EEP8Read(dump, length);
+    const int read = width == Width::k16 ? MP_EEP16Read(dump, length) : MP_EEP8Read(dump, length);
     if (!read) {
         PostFailure(kEepReadFailCode);
         return 0;

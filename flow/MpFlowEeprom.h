@@ -9,19 +9,19 @@
 #include "flow/DevFlow.h"
 
 // Result ids of the EEPROM steps and front-end operations.
-inline constexpr std::int32_t kEepMallocFailCode = 41708;        // "Malloc Data Fail!"
-inline constexpr std::int32_t kEepCompareFailCode = 41709;       // "Compare Data Fail!"
-inline constexpr std::int32_t kEepDisableWpFailCode = 41710;     // "Disable Write Protect Fail!"
-inline constexpr std::int32_t kEepEnableWpFailCode = 41711;      // "Enable Write Protect Fail!"
-inline constexpr std::int32_t kEepWriteTagFailCode = 41712;      // "Write Tag Fail!"
-inline constexpr std::int32_t kEepCheckEmptyFailCode = 41717;    // "Check Empty Fail!"
-inline constexpr std::int32_t kEepReadFailCode = 41802;          // "Read EERPOM Fail!"
-inline constexpr std::int32_t kEepEraseFailCode = 41803;         // "Erase EEPROM Fail!"
-inline constexpr std::int32_t kEepUpdateFailCode = 41804;        // "Update EEPROM Data Fail!"
-inline constexpr std::int32_t kEepReadSucceedCode = 41851;       // "Read EEPROM Code Succeed."
-inline constexpr std::int32_t kEepEraseSucceedCode = 41852;      // "Erase EEPROM Code Succeed."
-inline constexpr std::int32_t kEepUpdateSucceedCode = 41853;     // "Update EEPROM Code Succeed."
-inline constexpr std::int32_t kEepDownloadSucceedCode = 41854;   // "Download EEPROM Code Succeed."
+inline constexpr std::int32_t kEepMallocFailCode = 41708;       // "Malloc Data Fail!"
+inline constexpr std::int32_t kEepCompareFailCode = 41709;      // "Compare Data Fail!"
+inline constexpr std::int32_t kEepDisableWpFailCode = 41710;    // "Disable Write Protect Fail!"
+inline constexpr std::int32_t kEepEnableWpFailCode = 41711;     // "Enable Write Protect Fail!"
+inline constexpr std::int32_t kEepWriteTagFailCode = 41712;     // "Write Tag Fail!"
+inline constexpr std::int32_t kEepCheckEmptyFailCode = 41717;   // "Check Empty Fail!"
+inline constexpr std::int32_t kEepReadFailCode = 41802;         // "Read EERPOM Fail!"
+inline constexpr std::int32_t kEepEraseFailCode = 41803;        // "Erase EEPROM Fail!"
+inline constexpr std::int32_t kEepUpdateFailCode = 41804;       // "Update EEPROM Data Fail!"
+inline constexpr std::int32_t kEepReadSucceedCode = 41851;      // "Read EEPROM Code Succeed."
+inline constexpr std::int32_t kEepEraseSucceedCode = 41852;     // "Erase EEPROM Code Succeed."
+inline constexpr std::int32_t kEepUpdateSucceedCode = 41853;    // "Update EEPROM Code Succeed."
+inline constexpr std::int32_t kEepDownloadSucceedCode = 41854;  // "Download EEPROM Code Succeed."
 
 // The EEPROM's write-protect pin: output-enable registers with their bits, and the output-level
 // registers.

@@ -77,6 +77,16 @@ public:
     void Clear() {
         std::lock_guard<std::mutex> guard(m_lock);
         m_posted.clear();
+        m_verdictTexts.clear();
+    }
+    // The serial-number countdown writes the verdict text directly.
+    void SetVerdictText(const std::string& text) override {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_verdictTexts.push_back(text);
+    }
+    std::vector<std::string> VerdictTexts() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_verdictTexts;
     }
     // Called after each post has been recorded (outside the recorder's lock).
     void OnPost(std::function<void(const Posted&)> hook) {
@@ -99,6 +109,7 @@ private:
     std::mutex m_lock;
     std::vector<Posted> m_posted;
     std::function<void(const Posted&)> m_onPost;
+    std::vector<std::string> m_verdictTexts;
 };
 
 // A chip description whose register section matches the chip ID's two masked bytes and carries

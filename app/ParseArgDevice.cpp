@@ -127,8 +127,17 @@ int CParseArg::LoadICTypeIni() {
         return 0;
     switch (m_cAction) {
         case kActionVersion:
-        case kActionErase:
         case kActionDumpSpi:
+            return 1;
+        case kActionErase:
+            // An image file after "-erase" names the memory to erase: an EEPROM image hands the
+            // erase to the EEPROM flow. Without one the flow of the device's own image erases.
+            if (!m_strFile.empty()) {
+                CImageRecord& record = g_pFlow->m_ImageRecord;
+                record.m_strImageFile = m_strFile;
+                if (LoadImageFile(record) && !record.m_image.empty())
+                    SelectChipTypeForImage();
+            }
             return 1;
         case kActionDumpOtp:
             g_nProjectType = kProjectOtp;

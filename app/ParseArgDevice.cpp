@@ -7,6 +7,7 @@
 
 #include "app/ParseArg.h"
 #include "config/Descriptor.h"
+#include "config/EepromConfigInfo.h"
 #include "config/FirmwareImage.h"
 #include "config/ICTypeIni.h"
 #include "config/Settings.h"
@@ -63,18 +64,20 @@ std::optional<uafw::CDescGlobal> SearchSignedHeader(const std::vector<std::uint8
     return std::nullopt;
 }
 
-// Whether the image's configuration area, looked for at "ConfigAddress", is one the command line
-// accepts: signature 0xA5 and a known memory kind. An area without the signature there is
-// searched for in the whole image. When the image is shorter than "ConfigAddress" the area is
-// read from the image start; a signed area with an unknown kind there rejects the entry, since a
-// search would only find the same area again.
-bool AreaAcceptsImage(const std::vector<std::uint8_t>& image, std::uint32_t configAddress) {
+// The header of the image's configuration area, looked for at "ConfigAddress", when the command
+// line accepts the area: signature 0xA5 and a known memory kind; nothing otherwise. An area without
+// the signature there is searched for in the whole image. When the image is shorter than
+// "ConfigAddress" the area is read from the image start; a signed area with an unknown kind there
+// rejects the entry, since a search would only find the same area again.
+std::optional<uafw::CDescGlobal> AcceptedArea(const std::vector<std::uint8_t>& image,
+                                              std::uint32_t configAddress) {
     const std::size_t start = image.size() < configAddress ? 0 : configAddress;
     auto header = HeaderAt(image, start);
-    if (header && header->HasSignature())
-        return IsAcceptedMemoryKind(header->m_byMemoryKind);
-    header = SearchSignedHeader(image);
-    return header && IsAcceptedMemoryKind(header->m_byMemoryKind);
+    if (!header || !header->HasSignature())
+        header = SearchSignedHeader(image);
+    if (header && header->HasSignature() && IsAcceptedMemoryKind(header->m_byMemoryKind))
+        return header;
+    return std::nullopt;
 }
 
 // "FFU_vvvv_pppp" from an identity text "VID_vvvv&PID_pppp&REV_rrrr": cut before the last "&",
@@ -207,10 +210,14 @@ bool CParseArg::SelectChipTypeForImage() {
         g_pICTypeIni->GetVendorValue("ConfigAddress", configAddress);
         g_pICTypeIni->ReadChipTypeInfo();
         const std::vector<std::uint8_t>& image = g_pFlow->m_ImageRecord.m_image;
-        if (!AreaAcceptsImage(image, static_cast<std::uint32_t>(configAddress)))
+        const auto area = AcceptedArea(image, static_cast<std::uint32_t>(configAddress));
+        if (!area)
             continue;
         if (!g_pFlow->OpPrepare(image))
             continue;
+        // The accepted area names the memory the image is for, also where the prepare step does
+        // not read the area (a configuration-only EEPROM image shorter than "ConfigAddress").
+        CEepromConfigInfo::ApplyConfigHeader(*area);
         if (g_nProjectType != kProjectFlash) {
             // The image is for another memory kind: its flow takes over the open device, the
             // image file name and the image bytes, and prepares the image again.

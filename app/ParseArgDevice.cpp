@@ -13,6 +13,7 @@
 #include "config/Settings.h"
 #include "flow/DevFlow.h"
 #include "flow/FlowFactory.h"
+#include "flow/OtpSpace.h"
 #include "platform/AppState.h"
 #include "platform/OperationLog.h"
 #include "platform/UiLink.h"
@@ -322,8 +323,20 @@ int CParseArg::RunDeviceCommand() {
 
 int CParseArg::OtpUsageReport(std::string& report) {
     report.clear();
-    // Reading the OTP and its directory needs the OTP programming flow, which this build does
-    // not have yet: the action is refused as not supported instead of reporting made-up data.
-    g_ErrCode = kNotSupportId;
-    return 0;
+    CImageRecord& record = g_pFlow->m_ImageRecord;
+    record.m_strImageFile = m_strFile;
+    if (!LoadImageFile(record)) {
+        g_ErrCode = kLoadFileFailId;
+        return 0;
+    }
+    const COtpSpace space = COtpSpace::Query(*g_pFlow);
+    g_pFlow->m_iOtpUsedSize = static_cast<std::int32_t>(space.used);
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "Used OTP Space: %0.2f KB\nFree OTP Space: %0.2f KB\nRemaining Programmable "
+                  "Times: %d.",
+                  static_cast<double>(space.UsedKB()), static_cast<double>(space.FreeKB()),
+                  static_cast<int>(space.RemainingTimes(record.m_image.size())));
+    report = text;
+    return 1;
 }

@@ -7,6 +7,7 @@
 #include "config/Settings.h"
 #include "device/DeviceApi.h"
 #include "flow/DumpFile.h"
+#include "flow/OtpBlockLayout.h"
 #include "platform/AppState.h"
 #include "platform/Clock.h"
 #include "platform/OperationLog.h"
@@ -48,8 +49,7 @@ void CFlashInfo::ReadDeviceIds() {
 }
 
 bool CFlashInfo::FFU_MakeOtpFormatImage(std::vector<std::uint8_t>& image) {
-    static_cast<void>(image);
-    return false;
+    return COtpBlockLayout::MakeFlashImage(image);
 }
 
 int CFlashInfo::FFU_FlashUpdate(std::vector<std::uint8_t>& image) {

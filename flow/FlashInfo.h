@@ -51,8 +51,8 @@ public:
     int FFU_ReadToHexFile(const std::string& path);
 
 protected:
-    // Converts `image` in place into the OTP-format flash image. This flow keeps no OTP block
-    // layout, so it cannot convert and answers false.
+    // Converts `image` in place into the OTP-format flash image with the OTP block layout;
+    // false when the image cannot be converted.
     virtual bool FFU_MakeOtpFormatImage(std::vector<std::uint8_t>& image);
 
 private:

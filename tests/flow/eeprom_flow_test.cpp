@@ -312,6 +312,37 @@ TEST_F(EepromFlowTest, SixteenBitDownloadWithoutProgramStepOnlyRestarts) {
     EXPECT_EQ(g_ErrCode, 0);
 }
 
+TEST_F(EepromFlowTest, SixteenBitDownloadCancelledBeforeTheUpdateWritesNothing) {
+    // A blank EEPROM: the chip runs its ROM loader, so nothing checks the stop flag earlier.
+    ASSERT_NO_FATAL_FAILURE(
+        Open(Width::k16, ChipIni(Width::k16), {}, EepromImage(Width::k16, 0x100)));
+    m_window.SetStop(true);
+
+    EXPECT_EQ(m_flow->OpDownload(), 0);
+
+    EXPECT_EQ(Failures(), (std::vector<std::uintptr_t>{kResetDeviceFailCode}));
+    EXPECT_EQ(g_ErrCode, kResetDeviceFailCode);
+    EXPECT_TRUE(AllAre(Chip().EepromBytes(), 0xFF));
+    m_window.SetStop(false);
+}
+
+TEST_F(EepromFlowTest, SixteenBitDownloadCancelledDuringTheWriteLeavesNoTag) {
+    const Bytes oldImage = EepromImage(Width::k16, 0x100, kChipCode, 9);
+    ASSERT_NO_FATAL_FAILURE(Open(Width::k16, ChipIni(Width::k16), EepromWith(Width::k16, oldImage),
+                                 EepromImage(Width::k16, 0x100)));
+    // Stop once the first chunk is written (progress 50 of the write band).
+    m_window.StopAfter({kMsgProgress, 50}, 1);
+
+    EXPECT_EQ(m_flow->OpDownload(), 0);
+
+    const Bytes eeprom = Chip().EepromBytes();
+    EXPECT_EQ(eeprom[1], 0xFF);
+    EXPECT_EQ(Slice(eeprom, 8, 0xF8), Slice(oldImage, 8, 0xF8));  // one chunk written
+    EXPECT_EQ(g_ErrCode, kEepUpdateFailCode);
+    m_window.SetStop(false);
+    ExpectWriteProtected();
+}
+
 // ---- the 8-bit download ------------------------------------------------------------------
 
 TEST_F(EepromFlowTest, EightBitDownloadErasesAndChecksOnlyTheFirst64Bytes) {
@@ -722,18 +753,6 @@ INSTANTIATE_TEST_SUITE_P(Widths, SerialNumberDownload, ::testing::Values(Width::
                              return std::string(info.param == Width::k16 ? "SixteenBit"
                                                                          : "EightBit");
                          });
-
-// ---- the operation table ---------------------------------------------------------------------
-
-TEST(EepromOperationTable, OnlyTheEightBitFlowHasSlotEleven) {
-    const std::int32_t saved = g_ErrCode;
-    CEepromInfo8_USB eight;
-    CEepromInfo16_USB sixteen;
-    EXPECT_EQ(eight.OpSlot11(), 1);
-    EXPECT_EQ(sixteen.OpSlot11(), 0);
-    EXPECT_EQ(g_ErrCode, kNotSupportCode);
-    g_ErrCode = saved;
-}
 
 }  // namespace
 }  // namespace uafw::flowtest

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <new>
+#include <utility>
 
 #include "config/DescriptorKinds.h"
 #include "config/DescriptorReader.h"
@@ -35,6 +36,9 @@ constexpr std::uint8_t kSnFunctionMarker = 0x07;
 constexpr std::uint8_t kFlashMemoryKind = 0x55;
 constexpr std::uint8_t kTagFirst = 0x55;
 constexpr std::uint8_t kTagSecond = 0xAA;
+// An OTP image is its configuration area, at offset 0 and with the code inside it; the area may
+// fill the OTP's block area.
+constexpr std::size_t kOtpAreaCapacity = 16224;
 
 // The layout values of the selected chip description.
 struct ChipLayout {
@@ -88,6 +92,43 @@ bool WalkChain(DescriptorReader& reader, std::uint8_t count, OnBlock&& onBlock) 
             return false;
     }
     return true;
+}
+
+// The blocks of the chain of `area` as (type, length), in order, without the string blocks of
+// `skipType` and without the version block (which a rebuild writes afresh); nothing when the
+// chain cannot be walked within the bytes held.
+std::optional<std::vector<std::pair<std::uint8_t, std::uint16_t>>> ChainShape(
+    std::span<const std::uint8_t> area, std::uint8_t skipType) {
+    CDescGlobal header;
+    if (!header.Parse(area))
+        return std::nullopt;
+    std::vector<std::pair<std::uint8_t, std::uint16_t>> shape;
+    std::size_t position = CDescGlobal::kSize;
+    for (int i = 0; i < header.m_byCount; ++i) {
+        if (position >= area.size())
+            return std::nullopt;
+        const auto block = uafw::DecodeBlockHeader(area.subspan(position));
+        if (!block || block->length < uafw::kMinBlockLength ||
+            block->length > area.size() - position) {
+            return std::nullopt;
+        }
+        if (block->type != skipType && block->type != uafw::kDescHWAPVersion)
+            shape.emplace_back(block->type, block->length);
+        position += block->length;
+    }
+    return shape;
+}
+
+// Length of the area at the start of an OTP image: its header's total length, when the header
+// carries the signature and the image holds the whole area.
+std::optional<std::size_t> OtpAreaLength(std::span<const std::uint8_t> image) {
+    CDescGlobal header;
+    if (!header.Parse(image) || !header.HasSignature())
+        return std::nullopt;
+    const std::size_t total = header.m_wTotalLength;
+    if (total < CDescGlobal::kSize || total > image.size())
+        return std::nullopt;
+    return total;
 }
 
 std::string Format(const char* format, unsigned a, unsigned b = 0, unsigned c = 0, unsigned d = 0,
@@ -298,8 +339,10 @@ bool CEepromConfigInfo::PatchImageString(std::span<std::uint8_t> image, const st
                                          std::uint8_t type, bool markerFirst) {
     const ChipLayout layout = SelectedLayout();
     const std::size_t length = image.size();
-    const std::uint64_t ca = layout.configAddress;
-    const std::uint64_t cs = layout.configSize;
+    // An OTP image carries its area at its start (no tag) and may fill the whole image with it.
+    const bool otp = g_nProjectType == kProjectOtp;
+    const std::uint64_t ca = otp ? 0 : layout.configAddress;
+    const std::uint64_t cs = otp ? length : layout.configSize;
     const std::uint64_t ta = layout.tagAddress;
     // The whole reserved range, and the tag of a code image, must lie inside the image.
     if (ca + cs > length || (ca != 0 && ta + 2 > length))
@@ -348,6 +391,14 @@ bool CEepromConfigInfo::PatchImageString(std::span<std::uint8_t> image, const st
     const std::span<std::uint8_t> destination(rebuilt.data() + ca, cs);
     if (!writer.Finish(destination, cs))
         return false;
+    if (otp) {
+        // The OTP is programmed from this area alone: a block the rebuild could not carry over
+        // (the code among them) would be lost for good, so the patch must keep every block.
+        const auto before = ChainShape(image.subspan(ca), type);
+        const auto after = ChainShape(destination, type);
+        if (!before || !after || *before != *after)
+            return false;
+    }
     m_wTotalLength = static_cast<std::uint16_t>(writer.AreaLength());
     std::copy(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(ca), rebuilt.begin());
     if (ca != 0) {
@@ -371,17 +422,18 @@ bool CEepromConfigInfo::PreActionForAllInOne(std::int32_t& resultCode) {
         resultCode = kSaveSnFailCode;
         return false;
     }
-    const std::size_t configSize = SelectedLayout().configSize;
     if (otp) {
-        // An OTP image is patched as the whole reserved size; a longer one does not fit.
-        if (m_pImage->size() > configSize) {
+        // An OTP image is patched as its area, which lies at its start and holds the code, with
+        // the OTP's block area as room; the bytes behind the area are never programmed.
+        const std::optional<std::size_t> area = OtpAreaLength(*m_pImage);
+        if (!area || *area > kOtpAreaCapacity) {
             scope.Fail("Save SN Fail\n");
             resultCode = kSaveSnFailCode;
             return false;
         }
         m_savedImage = *m_pImage;
-        m_pImage->assign(configSize, 0xFF);
-        std::copy(m_savedImage.begin(), m_savedImage.end(), m_pImage->begin());
+        m_pImage->assign(kOtpAreaCapacity, 0xFF);
+        std::copy_n(m_savedImage.begin(), *area, m_pImage->begin());
     }
     const bool patched = ReadSettingInt(0, "SN Address") != 0
                              ? PatchImageSNEx(*m_pImage, m_strSerialNumber)

@@ -505,22 +505,95 @@ TEST_F(PreActionTest, OtpImageIsPatchedAsTheReservedSizeAndCutToTheArea) {
     EXPECT_EQ(info.m_strManufacturer, "OTP-SN");
 }
 
-TEST_F(PreActionTest, OtpImageLongerThanTheReservedSizeIsRefused) {
+// The configuration area of an OTP image lies at its start whatever "ConfigAddress" says, and
+// holds the code: a whole 16 KiB OTP image is patched there and cut to its area.
+TEST_F(PreActionTest, OtpImageIsPatchedAtItsStartWhateverTheConfigAddress) {
+    UseLayout("KSC7040", 0xF000, 4096);
+    SetSetting("SaveSN", 1);
+    g_nProjectType = kProjectOtp;
+    AreaContent entry;
+    entry.memoryKind = 0x60;
+    entry.chipCode = 21;
+    entry.cacheCodes = {Bytes(200, 0x3C)};
+    Bytes image = MakeImage(0x4000, 0, MakeArea(entry));
+    CEepromConfigInfo info;
+    info.AttachImage(&image);
+    info.m_strSerialNumber = "OTP-SN";
+    std::int32_t code = 0;
+    ASSERT_TRUE(info.PreActionForAllInOne(code)) << code;
+    const CDescGlobal header = HeaderAt(image, 0);
+    EXPECT_EQ(image.size(), header.m_wTotalLength);
+    EXPECT_GT(image.size(), 200u);
+    ASSERT_TRUE(info.LoadImageConfig(image));
+    EXPECT_EQ(info.m_strManufacturer, "OTP-SN");
+    // The code came through the rebuild unchanged.
+    DescriptorReader reader;
+    reader.Open(image);
+    ASSERT_TRUE(reader.ReadHeader());
+    bool found = false;
+    for (auto block = reader.NextBlock(); block; block = reader.NextBlock())
+        if (block->Type() == kTypeSmallCachecode)
+            found = reader.Blob().size() == 200 &&
+                    std::all_of(reader.Blob().begin(), reader.Blob().end(),
+                                [](std::uint8_t b) { return b == 0x3C; });
+    EXPECT_TRUE(found);
+}
+
+// A rebuild drops a block it cannot produce (here a code descriptor larger than the cache-code
+// kind holds); for an OTP, programmed from this area alone, the code would be lost for good, so
+// the patch is refused instead.
+TEST_F(PreActionTest, OtpAreaTheRebuildCannotKeepWholeIsRefused) {
+    UseLayout("KSC7040", 0xF000, 4096);
+    SetSetting("SaveSN", 1);
+    g_nProjectType = kProjectOtp;
+    AreaContent entry;
+    entry.memoryKind = 0x60;
+    entry.chipCode = 21;
+    Bytes area = MakeArea(entry);
+    const std::size_t data = 9000;
+    const std::size_t at = area.size();
+    const Bytes code{0xFF,
+                     0xE7,
+                     static_cast<std::uint8_t>(data + 8),
+                     static_cast<std::uint8_t>((data + 8) >> 8),
+                     static_cast<std::uint8_t>(at + 8),
+                     static_cast<std::uint8_t>((at + 8) >> 8),
+                     static_cast<std::uint8_t>(data),
+                     static_cast<std::uint8_t>(data >> 8)};
+    area.insert(area.end(), code.begin(), code.end());
+    area.insert(area.end(), data, 0x3C);
+    area[3] = static_cast<std::uint8_t>(area.size());
+    area[4] = static_cast<std::uint8_t>(area.size() >> 8);
+    ++area[5];
+    Bytes image = MakeImage(0x4000, 0, area);
+    const Bytes original = image;
+    CEepromConfigInfo info;
+    info.AttachImage(&image);
+    info.m_strSerialNumber = "OTP-SN";
+    std::int32_t code41713 = 0;
+    EXPECT_FALSE(info.PreActionForAllInOne(code41713));
+    EXPECT_EQ(code41713, 41713);
+    EXPECT_EQ(image, original);
+}
+
+TEST_F(PreActionTest, OtpImageWithoutAWholeAreaIsRefused) {
     UseLayout("KSC7040", 0, 4096);
     SetSetting("SaveSN", 1);
     g_nProjectType = kProjectOtp;
     AreaContent entry;
     entry.memoryKind = 0x60;
     entry.chipCode = 21;
-    Bytes image = MakeImage(0x4000, 0, MakeArea(entry));
-    const Bytes original = image;
-    CEepromConfigInfo info;
-    info.AttachImage(&image);
-    info.m_strSerialNumber = "OTP-SN";
-    std::int32_t code = 0;
-    EXPECT_FALSE(info.PreActionForAllInOne(code));
-    EXPECT_EQ(code, 41713);
-    EXPECT_EQ(image, original);
+    const Bytes area = MakeArea(entry);
+    for (Bytes image : {Bytes(0x4000, 0xFF), Bytes(area.begin(), area.begin() + 20)}) {
+        const Bytes original = image;
+        CEepromConfigInfo info;
+        info.AttachImage(&image);
+        info.m_strSerialNumber = "OTP-SN";
+        std::int32_t code = 0;
+        EXPECT_FALSE(info.PreActionForAllInOne(code));
+        EXPECT_EQ(code, 41713);
+        EXPECT_EQ(image, original);
+    }
 }
 
 }  // namespace

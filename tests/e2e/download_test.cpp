@@ -109,17 +109,6 @@ TEST_F(Download, DumpSpiWritesTheFirst64KiB) {
     EXPECT_TRUE(ReadBytes(m_dir / "work" / "dump.bin") == Flash().substr(0, 0x10000));
 }
 
-TEST_F(Download, OtpActionsAreRefusedAsNotSupported) {
-    const RunResult dump = Tool({"-f", "-dumpotp", "otp.bin"});
-    EXPECT_EQ(dump.status, 1);
-    EXPECT_EQ(dump.out, "\nBegin to Dump OTP!\r\nDump OTP fail!\r\n" + Prompt());
-    EXPECT_FALSE(fs::exists(m_dir / "work" / "otp.bin"));
-    WriteBytes(m_dir / "work" / "fw.bin", TestImage('A'));
-    const RunResult detect = Tool({"-f", "-detect", "fw.bin"});
-    EXPECT_EQ(detect.status, 1);
-    EXPECT_EQ(detect.out, "\n" + Prompt());
-}
-
 TEST_F(Download, NoDeviceEndsWithGetIcInfoFail) {
     WriteBytes(m_state / "chip.ini", "[chip]\nattached = 0\n");
     const RunResult r = Tool({"-f", "-write", "fw.bin"});

@@ -272,6 +272,9 @@ const std::map<std::string, Setter>& FaultKeys() {
         {"never_return", FaultFlag(&FaultSettings::neverReturn)},
         {"otp_fail", SetOtpFail},
         {"otp_locked", FaultFlag(&FaultSettings::otpLocked)},
+        {"otp_power_cut", FaultInt(&FaultSettings::otpPowerCut, 0xFFFFFFFFull)},
+        {"otp_power_cut_bytes", FaultInt(&FaultSettings::otpPowerCutBytes, 0x4000)},
+        {"otp_unplug_after", FaultInt(&FaultSettings::otpUnplugAfter, 0xFFFFFFFFull)},
         {"signature", SetSignature},
     };
     return keys;

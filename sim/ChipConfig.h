@@ -31,6 +31,9 @@ struct FaultSettings {
     bool neverReturn = false;        // after the next reset the chip stays off the bus
     std::vector<std::uint16_t> otpFail;  // OTP bytes that cannot be programmed
     bool otpLocked = false;              // bit 3 of 0xFD0C set: OTP programming refused
+    std::uint32_t otpPowerCut = 0;       // the N-th OTP programming loses its supply part-way
+    std::uint32_t otpPowerCutBytes = 0;  // bytes programmed before the cut; 0 = half the data
+    std::uint32_t otpUnplugAfter = 0;    // the chip leaves the bus after the N-th OTP programming
     SignatureOutcome signature = SignatureOutcome::Pass;
 };
 

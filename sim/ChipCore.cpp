@@ -100,6 +100,7 @@ ChipCore::ChipCore(const ChipConfig& config, ChipMemories memories)
     : m_config(config), m_mem(std::move(memories)), m_regs(config.chipId), m_phy(0x10000, 0) {
     m_regs.SetOtpLocked(config.faults.otpLocked);
     m_mem.otp.SetFailingBytes(config.faults.otpFail);
+    m_mem.otp.ArmPowerCut(config.faults.otpPowerCut, config.faults.otpPowerCutBytes);
 }
 
 void ChipCore::Boot(bool intoRom) {
@@ -470,7 +471,12 @@ CoreAnswer ChipCore::Write(const Command& c, std::span<const std::uint8_t> data,
             m_i2c.LongWrite(c.param, c.address, data);
             break;
         case Op::OtpWrite:
-            m_mem.otp.Program(c.address, data, c.param);
+            // A programming whose supply dropped fails; the chip itself stays reachable.
+            if (!m_mem.otp.Program(c.address, data, c.param))
+                answer.status = kStsHwErr;
+            if (m_config.faults.otpUnplugAfter != 0 &&
+                m_mem.otp.Programmings() == m_config.faults.otpUnplugAfter)
+                m_unplug = true;
             break;
         case Op::SignatureSet:
             // The same request starts a check and, once one ran, ends it again.

@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "sim/ChipConfig.h"
@@ -74,6 +75,8 @@ public:
     CoreAnswer Write(const Command& c, std::span<const std::uint8_t> data, const WaitBudget& wait);
     // The reset a command asked for (cleared by the call).
     ResetTarget TakeReset();
+    // True once when a command made the chip leave the bus (cleared by the call).
+    bool TakeUnplug() { return std::exchange(m_unplug, false); }
 
     std::array<std::uint8_t, kStatusAreaSize> StatusArea() const;
     const ChipMemories& Memories() const { return m_mem; }
@@ -96,6 +99,7 @@ private:
     std::array<std::uint8_t, 256> m_iram{};
     std::vector<std::uint8_t> m_phy;
     ChipRunState m_run;
+    bool m_unplug = false;
     ResetTarget m_reset = ResetTarget::None;
     std::uint8_t m_signatureState = 0;  // 0 idle, 1 busy, 2 passed, 4 failed
     std::uint64_t m_signatureDoneMs = 0;

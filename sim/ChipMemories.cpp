@@ -132,13 +132,19 @@ bool OtpMemory::IsFailing(std::uint32_t address) const {
     return std::find(m_failing.begin(), m_failing.end(), address) != m_failing.end();
 }
 
-void OtpMemory::Program(std::uint32_t address, std::span<const std::uint8_t> data,
+bool OtpMemory::Program(std::uint32_t address, std::span<const std::uint8_t> data,
                         std::uint32_t budget) {
+    ++m_programmings;
+    const bool cut = m_powerCut != 0 && m_programmings == m_powerCut;
+    const std::size_t reach =
+        !cut ? data.size()
+             : std::min<std::size_t>(data.size(),
+                                     m_powerCutBytes ? m_powerCutBytes : data.size() / 2);
     std::vector<std::uint16_t> failed;
-    std::uint32_t current = address + static_cast<std::uint32_t>(data.size());
+    std::uint32_t current = address + static_cast<std::uint32_t>(reach);
     std::vector<std::uint8_t> merged(data.size());
     std::size_t programmed = 0;
-    for (std::size_t i = 0; i < data.size(); ++i) {
+    for (std::size_t i = 0; i < reach; ++i) {
         const std::uint32_t a = address + static_cast<std::uint32_t>(i);
         const std::uint8_t old = m_bytes.At(a);
         if (IsFailing(a) && (data[i] & ~old) != 0) {
@@ -163,6 +169,7 @@ void OtpMemory::Program(std::uint32_t address, std::span<const std::uint8_t> dat
     }
     m_reply[17] = static_cast<std::uint8_t>(current >> 8);
     m_reply[18] = static_cast<std::uint8_t>(current);
+    return !cut;
 }
 
 std::optional<OtpMemory::Block> OtpMemory::NewestCodeBlock() const {

@@ -127,14 +127,24 @@ public:
         return address <= Size() && length <= Size() - address;
     }
     void SetFailingBytes(std::vector<std::uint16_t> addresses) { m_failing = std::move(addresses); }
+    // The `nth` programming command (counted from 1 over the run) loses its programming supply
+    // after `bytes` bytes (0: after half of its data).
+    void ArmPowerCut(std::uint32_t nth, std::uint32_t bytes) {
+        m_powerCut = nth;
+        m_powerCutBytes = bytes;
+    }
+    // Programming commands run so far.
+    std::uint32_t Programmings() const { return m_programmings; }
 
     void Read(std::uint32_t address, std::span<std::uint8_t> out) const;
     // The bytes as the chip's code sees them: in-use ECC entries replace their bytes.
     void ReadCorrected(std::uint32_t address, std::span<std::uint8_t> out) const;
     // Programs bytes in order (bits can only be set). A byte that cannot take its bits counts
     // as failing; when more bytes fail than `budget` allows, programming stops at that byte.
-    // Records the failing-address reply.
-    void Program(std::uint32_t address, std::span<const std::uint8_t> data, std::uint32_t budget);
+    // Records the failing-address reply. False when the supply dropped part-way: the bytes
+    // before the cut are programmed and the reply's current address is the first one that was
+    // not.
+    bool Program(std::uint32_t address, std::span<const std::uint8_t> data, std::uint32_t budget);
     const std::array<std::uint8_t, kFailReplySize>& FailReply() const { return m_reply; }
     // The newest code block of the VD table (flag 0x55, searched from entry 15 down).
     std::optional<Block> NewestCodeBlock() const;
@@ -146,6 +156,9 @@ private:
     PersistentBytes m_bytes;
     std::vector<std::uint16_t> m_failing;
     std::array<std::uint8_t, kFailReplySize> m_reply{};
+    std::uint32_t m_programmings = 0;
+    std::uint32_t m_powerCut = 0;
+    std::uint32_t m_powerCutBytes = 0;
 };
 
 // The three memories of one chip.

@@ -125,7 +125,7 @@ ControlAnswer VirtualChip::ControlWithin(const SetupPacket& setup, std::span<std
         m_returnAtMs = Clock().NowMs() + m_config.reenumMs;
         m_returnIntoRom = reset == ResetTarget::RomLoader;
     }
-    if (m_faults.UnplugAfter(n))
+    if (m_faults.UnplugAfter(n) || m_core.TakeUnplug())
         m_bus = Bus::Off;
     return answer;
 }

@@ -51,7 +51,8 @@ TEST(ChipIni, IntegersAcceptDecimalAndHexadecimal) {
     const ChipConfig c = Parsed(
         "; a comment\n[chip]\nid = 0x7110\npid=4660\nflash_size = 0x80000\nreenum_ms = 250\n"
         "memory = eeprom16\nproduct = \"My Chip\"\n[faults]\nfail_transfer = 0x10\n"
-        "otp_fail = 0x10, 18 ,0x3FFF\nsignature = busy\nnever_return = 1\n");
+        "otp_fail = 0x10, 18 ,0x3FFF\nsignature = busy\nnever_return = 1\n"
+        "otp_power_cut = 3\notp_power_cut_bytes = 0x20\notp_unplug_after = 7\n");
     EXPECT_EQ(c.chipId, 0x7110);
     EXPECT_EQ(c.pid, 4660);
     EXPECT_EQ(c.flashSize, 0x80000u);
@@ -63,6 +64,9 @@ TEST(ChipIni, IntegersAcceptDecimalAndHexadecimal) {
     EXPECT_EQ(c.faults.otpFail, (std::vector<std::uint16_t>{0x10, 18, 0x3FFF}));
     EXPECT_EQ(c.faults.signature, SignatureOutcome::Busy);
     EXPECT_TRUE(c.faults.neverReturn);
+    EXPECT_EQ(c.faults.otpPowerCut, 3u);
+    EXPECT_EQ(c.faults.otpPowerCutBytes, 0x20u);
+    EXPECT_EQ(c.faults.otpUnplugAfter, 7u);
 }
 
 struct BadCase {

@@ -63,6 +63,72 @@ TEST_F(Otp, MoreFailuresThanTheBudgetStopTheWriteAtTheFailingByte) {
     EXPECT_EQ(otp[0x13], 0x00) << "nothing is programmed past the stop";
 }
 
+TEST_F(Otp, FailingBytesFailAgainOnEveryLaterWrite) {
+    Start("[chip]\nmemory = otp\n[faults]\notp_fail = 0x0042\n");
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(Write(0x0040, {0x01, 0x02, 0x04}), 0u);
+        auto reply = FailReply();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(Bytes(reply->begin(), reply->begin() + 3), (Bytes{1, 0x00, 0x42})) << round;
+    }
+    EXPECT_EQ(Chip().OtpBytes()[0x42], 0x00);
+}
+
+TEST_F(Otp, FailingTableBytesFailLikeDataBytes) {
+    // The value byte of ECC entry 0 and the flag byte of VD entry 1.
+    Start("[chip]\nmemory = otp\n[faults]\notp_fail = 0x3FC2, 0x3F79\n");
+    ASSERT_EQ(Write(0x3FC0, {0x00, 0x41, 0x99, 0x5A}), 0u);
+    EXPECT_EQ(FailReply()->at(0), 1);
+    ASSERT_EQ(Write(0x3F75, {0x00, 0x10, 0x00, 0x20, 0x55}), 0u);
+    const auto reply = FailReply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(Bytes(reply->begin(), reply->begin() + 3), (Bytes{1, 0x3F, 0x79}));
+    const Bytes otp = Chip().OtpBytes();
+    EXPECT_EQ(Bytes(otp.begin() + 0x3FC0, otp.begin() + 0x3FC4), (Bytes{0x00, 0x41, 0x00, 0x5A}));
+    EXPECT_EQ(otp[0x3F79], 0x00);
+}
+
+TEST_F(Otp, PowerCutProgramsPartOfTheNthWriteWhichFailsAndLaterWritesWork) {
+    Start("[chip]\nmemory = otp\n[faults]\notp_power_cut = 2\notp_power_cut_bytes = 5\n");
+    ASSERT_EQ(Write(0x0000, Bytes(4, 0x11)), 0u);
+    EXPECT_EQ(Write(0x0100, Bytes(16, 0x3C)), usb::kErrGenFailure);
+    EXPECT_EQ(W().Status(), 9);
+    auto reply = FailReply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ((*reply)[0], 0);
+    EXPECT_EQ(((*reply)[17] << 8) | (*reply)[18], 0x0105) << "where programming stopped";
+    Bytes otp = Chip().OtpBytes();
+    EXPECT_EQ(Bytes(otp.begin(), otp.begin() + 4), Bytes(4, 0x11));
+    EXPECT_EQ(Bytes(otp.begin() + 0x100, otp.begin() + 0x105), Bytes(5, 0x3C));
+    EXPECT_EQ(Bytes(otp.begin() + 0x105, otp.begin() + 0x110), Bytes(11, 0x00));
+    // The supply is back for the next programming.
+    ASSERT_EQ(Write(0x0105, Bytes(11, 0x3C)), 0u);
+    otp = Chip().OtpBytes();
+    EXPECT_EQ(Bytes(otp.begin() + 0x100, otp.begin() + 0x110), Bytes(16, 0x3C));
+}
+
+TEST_F(Otp, PowerCutWithoutAByteCountStopsHalfWay) {
+    Start("[chip]\nmemory = otp\n[faults]\notp_power_cut = 1\n");
+    EXPECT_EQ(Write(0x0200, Bytes(10, 0xFF)), usb::kErrGenFailure);
+    auto reply = FailReply();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(((*reply)[17] << 8) | (*reply)[18], 0x0205);
+    const Bytes otp = Chip().OtpBytes();
+    EXPECT_EQ(otp[0x0204], 0xFF);
+    EXPECT_EQ(otp[0x0205], 0x00);
+}
+
+TEST_F(Otp, UnplugAfterTheNthProgrammingTakesTheChipOffTheBus) {
+    Start("[chip]\nmemory = otp\n[faults]\notp_unplug_after = 2\n");
+    ASSERT_EQ(Write(0x0000, {0x01}), 0u);
+    ASSERT_TRUE(Read(0x0000, 1));
+    ASSERT_EQ(Write(0x0010, {0x02, 0x03}), 0u);  // the last data piece is taken, then it leaves
+    EXPECT_EQ(Chip().OtpBytes()[0x11], 0x03) << "the programming itself completed";
+    EXPECT_FALSE(Read(0x0000, 1));
+    EXPECT_FALSE(FailReply());
+    EXPECT_TRUE(m_backend->Enumerate().empty());
+}
+
 TEST_F(Otp, LockedOtpRefusesProgrammingAndShowsLockBit) {
     Start("[chip]\nmemory = otp\n[faults]\notp_locked = 1\n");
     auto lock = W().VendorIn(0x25, 0, 0xFD0C, 1);

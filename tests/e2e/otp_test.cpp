@@ -100,6 +100,22 @@ TEST_F(OtpLine, DumpOtpSavesTheNewestBlocksAsOneImage) {
     EXPECT_TRUE(Otp() == otp);
 }
 
+TEST_F(OtpLine, WriteProgramsBothBlocksAndDumpGivesTheImageBack) {
+    const std::string image = OtpImage(1200);
+    WriteBytes(m_dir / "work" / "otp_fw.bin", image);
+
+    const RunResult write = Tool({"-f", "-write", "otp_fw.bin"});
+
+    EXPECT_EQ(write.status, 0) << write.out << write.err;
+    EXPECT_EQ(write.out, "\nBegin to Write fw!\r\nWrite fw pass!\r\n" + Prompt());
+    EXPECT_EQ(ResultTail(), "pass");
+    EXPECT_TRUE(Otp() == ProgrammedOtp(image, 1200));
+
+    const RunResult dump = Tool({"-f", "-dumpotp", "otp_dump.bin"});
+    EXPECT_EQ(dump.status, 0) << dump.out << dump.err;
+    EXPECT_TRUE(ReadBytes(m_dir / "work" / "otp_dump.bin") == image);
+}
+
 TEST_F(OtpLine, DumpOtpOfAnEmptyOtpSavesNothingAndReportsIt) {
     const RunResult dump = Tool({"-f", "-dumpotp", "otp_dump.bin"});
 

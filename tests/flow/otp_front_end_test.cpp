@@ -323,8 +323,8 @@ protected:
         g_bCmdLineMode = m_savedCmdLine;
         OtpFlowFixture::TearDown();
     }
-    COTPInfo_USB* Open(const OtpImage& otp = OtpImage()) {
-        COTPInfo_USB* flow = StartOtp<COTPInfo_USB>("", otp, "reenum_ms = 20\n");
+    COTPInfo_USB* Open(const OtpImage& otp = OtpImage(), const std::string& faults = "") {
+        COTPInfo_USB* flow = StartOtp<COTPInfo_USB>(faults, otp, "reenum_ms = 20\n");
         EXPECT_NE(flow, nullptr);
         if (flow == nullptr)
             return nullptr;
@@ -593,6 +593,18 @@ TEST_F(OtpFrontEndTest, ReadOfAnEmptyOtpReportsItAndStillRestarts) {
     EXPECT_EQ(g_ErrCode, kOtpCodeNotExistCode);
 }
 
+TEST_F(OtpFrontEndTest, ReadOfAnEmptyOtpEndsWithTheRestartsResult) {
+    COTPInfo_USB* flow = Open(OtpImage(), "never_return = 1\n");
+    ASSERT_NE(flow, nullptr);
+
+    EXPECT_EQ(flow->OpRead(), 0);
+
+    EXPECT_EQ(Failures(),
+              (std::vector<std::uintptr_t>{kOtpCodeNotExistCode, kResetDeviceFailCode}));
+    EXPECT_TRUE(m_window.Words(kMsgSuccess).empty());
+    EXPECT_EQ(g_ErrCode, kResetDeviceFailCode);
+}
+
 TEST_F(OtpFrontEndTest, ReadOfABlockRecordedOutsideTheBlockAreaFails) {
     OtpImage otp;
     otp.Vd(0, 0x3F00, 0x0100, kVdCode);
@@ -709,6 +721,23 @@ TEST_F(OtpFrontEndTest, SpaceTextCountsTimesByFreeEntries) {
     flow->m_ImageRecord.m_image.assign(100, 0x5A);
     EXPECT_EQ(flow->OtpSpaceText(),
               "Used OTP Space: 2.93 KB Free OTP Space: 12.91 KB Remaining Programmable Times: 13.");
+}
+
+// Taking up an OTP chip puts its space text into the device information.
+TEST_F(OtpFrontEndTest, TakingUpTheDeviceRecordsTheSpaceText) {
+    COTPInfo_USB* flow = Open(UsedOtp(3000, 2));
+    ASSERT_NE(flow, nullptr);
+    flow->m_ImageRecord.m_image.clear();
+    // The device flow replaces the catalogue object while it identifies the chip.
+    g_pICTypeIni = new CICTypeIni();
+    g_pICTypeIni->ListIniNames();
+
+    EXPECT_EQ(flow->DEV_TakeUpDevice(), 1);
+
+    delete g_pICTypeIni;
+    g_pICTypeIni = &m_catalogue;
+    EXPECT_EQ(flow->m_strOtpSpace, "Used OTP Space: 2.93 KB, Remain OTP Space: 12.91 KB.");
+    EXPECT_EQ(flow->m_iOtpUsedSize, 3000);
 }
 
 // ---- the flash chip's OTP-format path ----------------------------------------------------------

@@ -11,7 +11,12 @@
 
 #include "flow/FlowConfigLayer.h"
 
+class LogScope;
+
 // Failure ids of the OTP engine.
+inline constexpr std::int32_t kOtpMallocFailCode = 41708;      // "Malloc Data Fail!"
+inline constexpr std::int32_t kOtpCompareFailCode = 41709;     // "Compare Data Fail!"
+inline constexpr std::int32_t kOtpWriteFailCode = 41914;       // "Write OTP Fail!"
 inline constexpr std::int32_t kOtpNotEnoughVdCode = 41916;     // "Not Enough VD Block"
 inline constexpr std::int32_t kOtpExceedLengthCode = 41917;    // "Code Exceed Max Length!"
 inline constexpr std::int32_t kOtpLockedCode = 41918;          // "OTP Locked,Can't Program!"
@@ -21,7 +26,14 @@ inline constexpr std::int32_t kOtpEccLowerCode = 41923;        // "ECC Num lower
 inline constexpr std::int32_t kOtpNotFindVdCode = 41924;       // "Not Find VDBlock!"
 inline constexpr std::int32_t kOtpFailAddressCode = 41926;     // "Fail Address!"
 inline constexpr std::int32_t kOtpWriteBlockFailCode = 41927;  // "Write Block Fail!"
+inline constexpr std::int32_t kOtpReadFailCode = 41928;        // "Read OTP Fail!"
 inline constexpr std::int32_t kOtpAbnormalCode = 41937;        // "Last OTP Write Abnormal!"
+
+// Results of MP_OTPReduantDetail.
+inline constexpr int kOtpEccWritten = 0;  // the ECC entry holds the byte
+inline constexpr int kOtpEccFailed = 1;   // the entry failed to program and was retired
+inline constexpr int kOtpEccNoEntry = 2;  // no entry could be used (or the table not read)
+inline constexpr int kOtpEccLocked = 3;   // programming locked, 41918 posted
 
 // Block kinds of the block being programmed.
 inline constexpr std::uint8_t kOtpBlockConfig = 0;
@@ -46,7 +58,9 @@ public:
 
     // Write engine steps (public so that tests can drive each one on a prepared chip).
     int MP_OTPWriteEnale();
-    void MP_CheckVDNUM();
+    // Reads the VD table into its copy and counts the free entries; 0 when it cannot be read
+    // (no entry then counts as free).
+    int MP_CheckVDNUM();
     int MP_OTPBlockValidAndSet(std::uint32_t entryAddress, int index);
     int MP_CheckVDInfo(std::uint32_t length);
     int MP_CheckOTPWriteInValid(std::uint32_t start);
@@ -100,4 +114,36 @@ public:
     std::array<std::uint8_t, kOtpVdEntrySize * kOtpEntryCount> m_vdTable{};
     std::array<std::uint8_t, kOtpEccEntrySize * kOtpEntryCount> m_eccTable{};
     std::array<std::uint8_t, kOtpVdEntrySize> m_pendingVdEntry{};
+
+private:
+    bool m_bLockUnknown = false;  // the last write enable check could not read the lock state
+    // The failing-address reply of the last programming: the count the device gives, the
+    // addresses it lists (at most eight) and its current address.
+    struct FailReply {
+        std::uint32_t count = 0;
+        std::array<std::uint16_t, kOtpFailSlots> address{};
+        std::uint32_t listed = 0;
+        std::uint16_t current = 0xFFFF;
+    };
+    bool ReadFailReply(FailReply& reply);
+    // Programs table bytes (budget 8) and reads the reply. True only when the command went
+    // through and the reply, read back, names no failing byte.
+    bool ProgramTable(std::uint32_t address, std::span<const std::uint8_t> bytes);
+    // Retires `count` bytes at `address` by programming their complement over them (all their
+    // bits become set), when programming is not locked.
+    void RetireBytes(std::uint32_t address, std::uint32_t count);
+    bool ReadEccTable();
+    // Posts why programming is refused after MP_OTPWriteEnale gave 0: 41918 when the OTP is
+    // locked, 41914 when the lock state could not be read.
+    void PostNotWritable();
+    std::uint8_t KindFlag() const {
+        return m_byOtpBlockKind == kOtpBlockCode ? kVdCode : kVdConfig;
+    }
+    // Records a failing byte in the first free fail slot; false when every slot is taken.
+    bool RecordFailSlot(std::uint16_t address, std::uint8_t value);
+    bool InFailSlots(std::uint16_t address) const;
+    int ECCBelongToVD(std::uint16_t address, std::uint8_t flag, const LogScope& log,
+                      const char* atStart, const char* inside);
+    // Retires the entries below `below` that hold a block of the kind being written.
+    void ClearOlderOfKind(int below);
 };

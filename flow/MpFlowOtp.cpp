@@ -333,18 +333,28 @@ void CMpFlow_OTP::MP_OTPConvertBinaryData(std::uint32_t start, std::uint32_t len
         const std::uint8_t wanted = target;
         std::uint8_t programmed = 0;
         if (OtpRead(e.address, std::span<std::uint8_t>(&programmed, 1))) {
-            // Bits already set in the bad byte are not asked for again.
-            target = static_cast<std::uint8_t>(target & ~programmed);
+            target = MP_ChangeBinaryData(target, programmed);
             log.Line("Change Data\n");
         }
         // The byte is repaired through its placeholder after the write.
-        if (InFailSlots(e.address) || !RecordFailSlot(e.address, wanted)) {
-            log.Fail("No Slot For 0x%04x\n", e.address);
-            continue;
-        }
-        m_uExecECCNum -= m_uExecECCNum > 0 ? 1 : 0;
-        ++m_uTotalErrorNum;
+        MP_OTPReduceErrNum(e.address, wanted);
     }
+}
+
+std::uint8_t CMpFlow_OTP::MP_ChangeBinaryData(std::uint8_t data, std::uint8_t programmed) {
+    LogScope log("CMpFlow_OTP::MP_ChangeBinaryData", true, uafw::kLogOtp);
+    // Bits already set in the bad byte are not asked for again.
+    return static_cast<std::uint8_t>(data & ~programmed);
+}
+
+void CMpFlow_OTP::MP_OTPReduceErrNum(std::uint16_t address, std::uint8_t value) {
+    LogScope log("CMpFlow_OTP::MP_OTPReduceErrNum", true, uafw::kLogOtp);
+    if (InFailSlots(address) || !RecordFailSlot(address, value)) {
+        log.Fail("No Slot For 0x%04x\n", address);
+        return;
+    }
+    m_uExecECCNum -= m_uExecECCNum > 0 ? 1 : 0;
+    ++m_uTotalErrorNum;
 }
 
 int CMpFlow_OTP::MP_OTPAnalyzeECC(std::uint32_t chunkAddress, std::span<const std::uint8_t> chunk) {

@@ -68,6 +68,11 @@ public:
     void MP_OTPGetTotalErrorNum(std::uint32_t start, std::uint32_t length);
     void MP_OTPConvertBinaryData(std::uint32_t start, std::uint32_t length,
                                  std::span<std::uint8_t> data);
+    // The data byte for a known-bad byte: the bits already set in it are not asked for again.
+    std::uint8_t MP_ChangeBinaryData(std::uint8_t data, std::uint8_t programmed);
+    // Records a known-bad byte for repair with its target value (once; not when every fail
+    // slot is taken).
+    void MP_OTPReduceErrNum(std::uint16_t address, std::uint8_t value);
     int MP_OTPAnalyzeECC(std::uint32_t chunkAddress, std::span<const std::uint8_t> chunk);
     int MP_OTPWriteWithRetry(std::uint32_t address, std::uint32_t budget,
                              std::span<const std::uint8_t> chunk);

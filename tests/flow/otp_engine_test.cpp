@@ -180,10 +180,15 @@ TEST_F(OtpEngineTest, FailingBytesAreRepairedByEccEntriesAndTheCorrectedReadMatc
     EXPECT_EQ(otp.VdAt(0), (VdEntry{0, 0x1100, kVdCode}));
 }
 
-TEST_F(OtpEngineTest, KnownBadBytePlaceholderIsFilledInAndItsReportIsRecordedOnce) {
+// Where the placeholder lies: first in the table, or behind a free entry (which must stay free,
+// or two entries would name the same byte).
+class OtpKnownBadByte : public OtpEngineTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(OtpKnownBadByte, PlaceholderIsFilledInAndItsReportIsRecordedOnce) {
+    const int index = GetParam();
     // A placeholder (value 0) for a byte known to be bad, one of whose bits already took.
     OtpImage preset;
-    preset.Bytes(0x30, {0x01}).Ecc(0, 0x0030, 0x00, kEccInUse);
+    preset.Bytes(0x30, {0x01}).Ecc(index, 0x0030, 0x00, kEccInUse);
     ASSERT_NE(StartOtp(FaultList({0x0030}), preset), nullptr);
     OtpBytes block = PatternBlock(0x40);
     block[0x30] = 0x0F;
@@ -191,12 +196,18 @@ TEST_F(OtpEngineTest, KnownBadBytePlaceholderIsFilledInAndItsReportIsRecordedOnc
     EXPECT_TRUE(Succeeded()) << ::testing::PrintToString(Failures());
     const OtpImage otp = ChipOtp();
     EXPECT_EQ(otp.All()[0x30], 0x01);
-    EXPECT_EQ(otp.EccAt(0), (EccEntry{0x0030, 0x0F, kEccInUse})) << "the placeholder is used";
-    ExpectEccFreeFrom(otp, 1);
+    EXPECT_EQ(otp.EccAt(index), (EccEntry{0x0030, 0x0F, kEccInUse})) << "the placeholder is used";
+    for (int i = 0; i < kOtpEntryCount; ++i) {
+        if (i != index) {
+            EXPECT_EQ(otp.EccAt(i), EccEntry{}) << i;
+        }
+    }
     EXPECT_EQ(otp.Corrected(0, 0x40), block);
     EXPECT_TRUE(LogHas("Change Data"));
     EXPECT_EQ(LogCount("Reduant Addr Again"), 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Places, OtpKnownBadByte, ::testing::Values(0, 1));
 
 TEST_F(OtpEngineTest, FailingByteReportedByALaterWriteIsRecordedOnce) {
     ASSERT_NE(StartOtp(FaultList({0x0042})), nullptr);
@@ -495,6 +506,19 @@ TEST_F(OtpEngineTest, UnplugDuringTheWriteFailsTheBlock) {
     EXPECT_EQ(Failures().front(), std::uintptr_t{kOtpWriteFailCode});
     EXPECT_EQ(m_window.Words(kMsgSuccess), std::vector<std::uintptr_t>{});
     EXPECT_EQ(ChipOtp().VdAt(0), VdEntry{}) << "the device left before anything was recorded";
+}
+
+TEST_F(OtpEngineTest, CancelBetweenChunksFailsAndTheStartedBlockTakesItsEntry) {
+    ASSERT_NE(StartOtp(), nullptr);
+    m_window.StopAfter({kMsgProgress, 75}, 1);
+    EXPECT_EQ(ProgramBlock(kOtpBlockCode, PatternBlock(5000)), 0);
+    m_window.OnPost({});
+    m_window.SetStop(false);
+    EXPECT_EQ(Failures(), std::vector<std::uintptr_t>{kResetDeviceFailCode});
+    const OtpImage otp = ChipOtp();
+    EXPECT_EQ(otp.Slice(0, 4096), PatternBlock(4096));
+    EXPECT_EQ(otp.Slice(4096, 904), OtpBytes(904, 0)) << "the second chunk is not written";
+    EXPECT_EQ(otp.VdAt(0), (VdEntry{0, 5000, kVdRetired}));
 }
 
 // ---- steps on their own --------------------------------------------------------------------

@@ -78,6 +78,10 @@ std::optional<OtpImageLayout> COtpBlockLayout::Parse(std::span<const std::uint8_
             return std::nullopt;
         }
         if (block->type == kCodeDescriptorType && !layout.hasCode) {
+            // The code block is the prefix and the code descriptor right behind it: a code
+            // descriptor elsewhere cannot be cut out as one.
+            if (position != kPrefixLength)
+                return std::nullopt;
             layout.hasCode = true;
             layout.codeLength = block->length;
         } else {

@@ -39,7 +39,8 @@ public:
     static constexpr std::uint32_t kMemorySize = 0x4000;
 
     // The layout of `image`; nothing when the header lacks the signature 0xA5, a descriptor
-    // cannot be read within the bytes held, or a length runs past them.
+    // cannot be read within the bytes held, a length runs past them, or the code descriptor does
+    // not stand right behind the block prefix.
     static std::optional<OtpImageLayout> Parse(std::span<const std::uint8_t> image);
 
     // The code block (kind 1) or configuration block (kind 0) of `image` into `block`:

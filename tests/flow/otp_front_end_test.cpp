@@ -164,10 +164,23 @@ TEST(OtpBlockLayoutTest, ImagesWhoseLengthsDoNotFitAreUnreadable) {
     totalInsideCode[4] = 0;
     Bytes countTooHigh = good;  // more descriptors than the bytes hold
     countTooHigh[5] = 40;
-    const std::vector<Case> cases{
-        {"no signature", noSignature},    {"code cut", cutInCode},
-        {"total past end", totalPastEnd}, {"total inside code", totalInsideCode},
-        {"count too high", countTooHigh}, {"too short", Bytes{0x60, 0xA5, 0xC8}}};
+    // A configuration descriptor in front of the code: the code block cannot be cut out.
+    Bytes codeBehindConfig = BuildOtpImage(ConfigOnly());
+    {
+        const Bytes code = BuildOtpImage(CodeOnly(600));
+        codeBehindConfig.insert(codeBehindConfig.end(), code.begin() + 15, code.end());
+        const std::size_t total = codeBehindConfig.size();
+        codeBehindConfig[3] = static_cast<std::uint8_t>(total);
+        codeBehindConfig[4] = static_cast<std::uint8_t>(total >> 8);
+        ++codeBehindConfig[5];
+    }
+    const std::vector<Case> cases{{"code behind configuration", codeBehindConfig},
+                                  {"no signature", noSignature},
+                                  {"code cut", cutInCode},
+                                  {"total past end", totalPastEnd},
+                                  {"total inside code", totalInsideCode},
+                                  {"count too high", countTooHigh},
+                                  {"too short", Bytes{0x60, 0xA5, 0xC8}}};
     for (const Case& c : cases) {
         Bytes block{1, 2, 3};
         EXPECT_EQ(COtpBlockLayout::MakeBlock(kOtpBlockCode, c.image, block), kOtpBlockUnreadable)

@@ -447,6 +447,24 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+TEST_F(OtpFrontEndTest, UpdateProgramsTheSecondaryImage) {
+    COTPInfo_USB* flow = Open();
+    ASSERT_NE(flow, nullptr);
+    const Bytes image = BuildOtpImage(CodeOnly(300));
+    flow->m_ImageRecord.m_image = BuildOtpImage(ConfigOnly());
+    flow->m_ImageRecord.m_secondary = image;
+
+    EXPECT_EQ(flow->OpUpdate(), 1);
+
+    const OtpImage otp = ChipOtp();
+    EXPECT_EQ(otp.VdAt(0), (VdEntry{0, 323, kVdCode}));
+    EXPECT_EQ(otp.Corrected(0, 323), ExpectedCodeBlock(image, 308));
+    EXPECT_EQ(otp.VdAt(1), VdEntry{});
+    EXPECT_EQ(m_window.Words(kMsgSuccess), (std::vector<std::uintptr_t>{kUpdateOtpSucceedCode}));
+    EXPECT_EQ(g_ErrCode, 0);
+    EXPECT_TRUE(flow->m_otpBlock.empty());
+}
+
 TEST_F(OtpFrontEndTest, UnreadableImageIsRefusedBeforeAnythingIsWritten) {
     COTPInfo_USB* flow = Open();
     ASSERT_NE(flow, nullptr);

@@ -465,6 +465,45 @@ TEST_F(OtpFrontEndTest, UpdateProgramsTheSecondaryImage) {
     EXPECT_TRUE(flow->m_otpBlock.empty());
 }
 
+// With "SaveSN" the serial number goes into the image's area before the blocks are cut; the
+// code comes through unchanged.
+TEST_F(OtpFrontEndTest, DownloadWithSaveSnProgramsThePatchedArea) {
+    COTPInfo_USB* flow = Open();
+    ASSERT_NE(flow, nullptr);
+    SetSetting("SaveSN", 1);
+    const Bytes image = BuildOtpImage(CodeAndConfig(400));
+    flow->m_ImageRecord.m_image = image;
+    flow->m_strSerialNumber = "SN-4242";
+
+    EXPECT_EQ(flow->OpDownload(), 1);
+
+    const OtpImage otp = ChipOtp();
+    const VdEntry code = otp.VdAt(0);
+    const VdEntry config = otp.VdAt(1);
+    EXPECT_EQ(code, (VdEntry{0, 423, kVdCode}));
+    EXPECT_EQ(otp.Corrected(15, 408), Sub(image, 15, 408));
+    ASSERT_EQ(config.flag, kVdConfig);
+    const Bytes block = otp.Corrected(config.start, config.length);
+    const std::string text(block.begin(), block.end());
+    EXPECT_NE(text.find("SN-4242"), std::string::npos);
+    EXPECT_EQ(text.find("Tavenic"), std::string::npos);
+}
+
+TEST_F(OtpFrontEndTest, DownloadWithSaveSnOfAnUnpatchableImageFailsWithSaveSnFail) {
+    COTPInfo_USB* flow = Open();
+    ASSERT_NE(flow, nullptr);
+    SetSetting("SaveSN", 1);
+    Bytes image = BuildOtpImage(CodeAndConfig(400));
+    image[4] = 0x70;  // the area claims more bytes than the image holds
+    flow->m_ImageRecord.m_image = image;
+
+    EXPECT_EQ(flow->OpDownload(), 0);
+
+    EXPECT_EQ(Failures(), (std::vector<std::uintptr_t>{41713}));
+    EXPECT_EQ(flow->m_ImageRecord.m_image, image);
+    EXPECT_EQ(ChipOtp().All(), OtpImage().All());
+}
+
 TEST_F(OtpFrontEndTest, UnreadableImageIsRefusedBeforeAnythingIsWritten) {
     COTPInfo_USB* flow = Open();
     ASSERT_NE(flow, nullptr);

@@ -4,6 +4,7 @@
 // chip with OTP memory whose OTP is checked after the run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <fstream>
 #include <string>
@@ -25,9 +26,12 @@ constexpr std::uint16_t kChipId = 0xD011;  // the virtual chip's default type
 
 // A configuration descriptor: a string block of `type` with `text`.
 Bytes StringBlock(std::uint8_t type, const std::string& text) {
-    Bytes b{static_cast<std::uint8_t>(text.size() + 4), type,
-            static_cast<std::uint8_t>(text.size() + 2), 3};
-    b.insert(b.end(), text.begin(), text.end());
+    Bytes b(text.size() + 4);
+    b[0] = static_cast<std::uint8_t>(text.size() + 4);
+    b[1] = type;
+    b[2] = static_cast<std::uint8_t>(text.size() + 2);
+    b[3] = 3;
+    std::copy(text.begin(), text.end(), b.begin() + 4);
     return b;
 }
 Bytes VidPidBlock() {

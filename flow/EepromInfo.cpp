@@ -48,7 +48,7 @@ int CEepromInfo::Read(Width width, const char* logName) {
         return 0;
     const std::uint32_t length = g_dwReadLength;
     if (!AllocDumpBuffer(m_ImageRecord, length)) {
-        PostFailure(kEepMallocFailCode);
+        PostFailure(kMallocFailCode);
         return 0;
     }
     std::vector<std::uint8_t>& dump = m_ImageRecord.m_dump;
@@ -107,7 +107,7 @@ int CEepromInfo::EEU16_Erase() {
     if (!MP_OpenRomDevice())
         return 0;
     if (!EE_GpioWriteProtectOff()) {
-        PostFailure(kEepDisableWpFailCode);
+        PostFailure(kDisableWpFailCode);
         return 0;
     }
     const int erased = EE16_Erase(g_dwReadLength);
@@ -181,7 +181,7 @@ int CEepromInfo::EEU8_Update() {
         return 0;
     };
     if (!EE_GpioWriteProtectOff()) {
-        PostFailure(kEepDisableWpFailCode);
+        PostFailure(kDisableWpFailCode);
         return 0;
     }
     if (!EE8_Erase(kEep8EraseBytes))
@@ -189,16 +189,16 @@ int CEepromInfo::EEU8_Update() {
     if (!MP_EEP8Write(image, length))
         return fail(kEepUpdateFailCode);
     if (!AllocDumpBuffer(m_ImageRecord, length))
-        return fail(kEepMallocFailCode);
+        return fail(kMallocFailCode);
     std::vector<std::uint8_t>& dump = m_ImageRecord.m_dump;
     if (!MP_EEP8Read(dump, length))
         return fail(kEepReadFailCode);
     if (!std::equal(image.begin(), image.end(), dump.begin()))
-        return fail(kEepCompareFailCode);
+        return fail(kCompareFailCode);
     if (!MP_EEP8WriteTag())
-        return fail(kEepWriteTagFailCode);
+        return fail(kWriteTagFailCode);
     if (!EE_GpioWriteProtectOn()) {
-        PostFailure(kEepEnableWpFailCode);
+        PostFailure(kEnableWpFailCode);
         return 0;
     }
     // The 8-bit update always restarts the chip into its new code.
@@ -223,7 +223,7 @@ int CEepromInfo::EEU16_Download() {
     std::vector<std::uint8_t>& image = m_ImageRecord.m_image;
     int result = 0;
     if (!AllocDumpBuffer(m_ImageRecord, static_cast<std::uint32_t>(image.size()))) {
-        PostFailure(kEepMallocFailCode);
+        PostFailure(kMallocFailCode);
     } else if (MP_OpenRomDevice()) {
         result = EE16_Update(image);
         if (result) {
@@ -241,13 +241,13 @@ int CEepromInfo::EE8_DownloadSteps(std::vector<std::uint8_t>& image) {
     const auto length = static_cast<std::uint32_t>(image.size());
     // The dump buffer holds the image read back and, before, the 64 bytes of the empty check.
     if (!AllocDumpBuffer(m_ImageRecord, std::max(length, kEep8EraseBytes))) {
-        PostFailure(kEepMallocFailCode);
+        PostFailure(kMallocFailCode);
         return 0;
     }
     if (!MP_OpenRomDevice())
         return 0;
     if (!EE_GpioWriteProtectOff()) {
-        PostFailure(kEepDisableWpFailCode);
+        PostFailure(kDisableWpFailCode);
         return 0;
     }
     // Every failure after the protection was switched off switches it on again, so that a failed
@@ -262,19 +262,19 @@ int CEepromInfo::EE8_DownloadSteps(std::vector<std::uint8_t>& image) {
     if (!EE8_Erase(kEep8EraseBytes))
         return fail(kEepEraseFailCode);
     if ((g_dwDownloadOption & kOptionCheckEmpty) && !MP_EEP8CheckEmpty(dump))
-        return fail(kEepCheckEmptyFailCode);
+        return fail(kCheckEmptyFailCode);
     if (g_dwDownloadOption & kOptionProgram) {
         if (!MP_EEP8Write(image, length))
             return fail(kEepUpdateFailCode);
         if (!MP_EEP8Read(dump, length))
             return fail(kEepReadFailCode);
         if (!std::equal(image.begin(), image.end(), dump.begin()))
-            return fail(kEepCompareFailCode);
+            return fail(kCompareFailCode);
         if (!MP_EEP8WriteTag())
-            return fail(kEepWriteTagFailCode);
+            return fail(kWriteTagFailCode);
     }
     if (!EE_GpioWriteProtectOn()) {
-        PostFailure(kEepEnableWpFailCode);
+        PostFailure(kEnableWpFailCode);
         return 0;
     }
     if ((g_dwDownloadOption & kOptionRestart) && !EE_RestartIntoCode()) {
@@ -306,23 +306,9 @@ int CEepromInfo::EEU8_Download() {
 
 int CEepromInfo::SilentWrite(Width width, const std::string& path, const char* logName) {
     LogScope log(logName, false, uafw::kLogDevice);
-    m_ImageRecord.m_strImageFile = path;
-    if (!LoadImageFile(m_ImageRecord)) {
-        log.Fail("Load File Data Fail!\n");
-        PostFailure(kEepLoadFileFailCode);
-        return 0;
-    }
-    if (!LocateConfigArea(m_ImageRecord.m_image)) {
-        log.Fail("Parse FW File Fail!\n");
-        PostFailure(kEepParseFileFailCode);
-        return 0;
-    }
     // An EEPROM image must be built for exactly this chip.
-    if (CEepromConfigInfo::m_byChipCode != CatalogueChipCode()) {
-        log.Fail("Firmware is not for this device\n");
-        PostFailure(kEepWrongFirmwareCode);
+    if (!LoadImageForThisChip(log, path))
         return 0;
-    }
     return width == Width::k16 ? EEU16_Download() : EEU8_Download();
 }
 
@@ -331,7 +317,7 @@ int CEepromInfo::SilentVerify(Width width, const std::string& path, const char* 
     m_ImageRecord.m_strImageFile = path;
     if (!LoadImageFile(m_ImageRecord)) {
         log.Fail("Load File Data Fail!\n");
-        PostFailure(kEepLoadFileFailCode);
+        PostFailure(kLoadFileFailCode);
         return 0;
     }
     const std::vector<std::uint8_t>& image = m_ImageRecord.m_image;
@@ -340,7 +326,7 @@ int CEepromInfo::SilentVerify(Width width, const std::string& path, const char* 
         return 0;
     const std::vector<std::uint8_t>& dump = m_ImageRecord.m_dump;
     if (dump.size() < image.size() || !std::equal(image.begin(), image.end(), dump.begin())) {
-        g_ErrCode = kEepCompareFailCode;
+        g_ErrCode = kCompareFailCode;
         return 0;
     }
     return 1;

@@ -10,11 +10,6 @@
 
 #include "flow/FlowConfigLayer.h"
 
-// Result ids of the silent operations.
-inline constexpr std::int32_t kEepLoadFileFailCode = 41530;   // "Load File Data Fail!"
-inline constexpr std::int32_t kEepParseFileFailCode = 41531;  // "Parse FW File Fail!"
-inline constexpr std::int32_t kEepWrongFirmwareCode = 41715;  // "Firmware is not for the device!"
-
 class CEepromInfo : public CFlowConfigLayer {
 public:
     // The EEPROM's word-address width, which chooses the commands and the sequences.

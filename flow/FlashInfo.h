@@ -9,12 +9,9 @@
 #include "flow/FlashConfigInfo.h"
 
 // Result ids of the flash front-end operations.
-inline constexpr std::int32_t kLoadFileFailCode = 41530;        // "Load File Data Fail!"
-inline constexpr std::int32_t kParseFileFailCode = 41531;       // "Parse FW File Fail!"
-inline constexpr std::int32_t kWrongFirmwareCode = 41715;       // "Firmware is not for the device!"
-inline constexpr std::int32_t kReadFlashSucceedCode = 41751;    // "Read Flash Code Succeed."
-inline constexpr std::int32_t kEraseFlashSucceedCode = 41752;   // "Erase Flash Code Succeed."
-inline constexpr std::int32_t kUpdateFlashSucceedCode = 41753;  // "Update Flash Code Succeed."
+inline constexpr std::int32_t kReadFlashSucceedCode = 41751;       // "Read Flash Code Succeed."
+inline constexpr std::int32_t kEraseFlashSucceedCode = 41752;      // "Erase Flash Code Succeed."
+inline constexpr std::int32_t kUpdateFlashSucceedCode = 41753;     // "Update Flash Code Succeed."
 inline constexpr std::int32_t kFirmwareUpdateSucceedCode = 41755;  // "Firmware Update Succeed."
 
 // An image of this length on a mode-register chip is an OTP-format image.

@@ -11,3 +11,23 @@ int CFlowConfigLayer::OpPrepare(const std::vector<std::uint8_t>& image) {
     m_bBankCopyOn = CEepromConfigInfo::m_bBankCopyEnabled;
     return 1;
 }
+
+int CFlowConfigLayer::LoadImageForThisChip(const LogScope& log, const std::string& path) {
+    m_ImageRecord.m_strImageFile = path;
+    if (!LoadImageFile(m_ImageRecord)) {
+        log.Fail("Load File Data Fail!\n");
+        PostFailure(kLoadFileFailCode);
+        return 0;
+    }
+    if (!LocateConfigArea(m_ImageRecord.m_image)) {
+        log.Fail("Parse FW File Fail!\n");
+        PostFailure(kParseFileFailCode);
+        return 0;
+    }
+    if (CEepromConfigInfo::m_byChipCode != CatalogueChipCode()) {
+        log.Fail("Firmware is not for this device\n");
+        PostFailure(kWrongFirmwareCode);
+        return 0;
+    }
+    return 1;
+}

@@ -8,6 +8,8 @@
 #include "config/EepromConfigInfo.h"
 #include "flow/MpFlowEeprom.h"
 
+class LogScope;
+
 class CFlowConfigLayer : public CMpFlow_Eeprom, public CEepromConfigInfo {
 public:
     CFlowConfigLayer() { AttachImage(&m_ImageRecord.m_image); }
@@ -15,6 +17,11 @@ public:
     // Slot 0: locates the configuration area of the firmware image or the secondary image and
     // keeps the result; 0 for any other buffer or when no area is found.
     int OpPrepare(const std::vector<std::uint8_t>& image) override;
+
+    // The load of a silent write: `path` becomes the firmware image, its configuration area is
+    // located and its chip code must equal the selected chip description's exactly. Each failure
+    // is logged under `log` and posted (41530, 41531, 41715). 1 when the image may be written.
+    int LoadImageForThisChip(const LogScope& log, const std::string& path);
 
     // What the device flow compares with the device: the chip code and the VID/PID text of the
     // configuration area last read.

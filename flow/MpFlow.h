@@ -11,6 +11,7 @@
 
 #include "config/FirmwareImage.h"
 #include "config/ICTypeIni.h"
+#include "flow/FlowResultIds.h"
 #include "flow/ZynFun.h"
 
 // Download option flags: one process-wide word, 0x13 initially and whenever the device flow takes

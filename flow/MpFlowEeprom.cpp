@@ -78,7 +78,7 @@ int CMpFlow_Eeprom::EE16_Update(std::vector<std::uint8_t>& image) {
     LogScope log("CMpFlow_Eeprom::EE16_Update", false, uafw::kLogDevice);
     const auto length = static_cast<std::uint32_t>(image.size());
     if (!AllocDumpBuffer(m_ImageRecord, length)) {
-        PostFailure(kEepMallocFailCode);
+        PostFailure(kMallocFailCode);
         return 0;
     }
     if (MP_CheckCancel()) {
@@ -102,7 +102,7 @@ int CMpFlow_Eeprom::EE16_UpdateEx_Cmd2(std::span<std::uint8_t> image, std::uint3
     std::vector<std::uint8_t>& dump = m_ImageRecord.m_dump;
     if (!EE_GpioWriteProtectOff()) {
         log.Fail("Disable Write Protect Fail\n");
-        outId = kEepDisableWpFailCode;
+        outId = kDisableWpFailCode;
         return 0;
     }
     if (g_dwDownloadOption & kOptionProgram) {
@@ -126,18 +126,18 @@ int CMpFlow_Eeprom::EE16_UpdateEx_Cmd2(std::span<std::uint8_t> image, std::uint3
         }
         if (!std::equal(image.begin(), image.begin() + length, dump.begin())) {
             log.Fail("Check I2CEEP Fail\n");
-            outId = kEepCompareFailCode;
+            outId = kCompareFailCode;
             return 0;
         }
         if (!MP_EEP16WriteTag()) {
             log.Fail("Write I2CEEP Tag Fail\n");
-            outId = kEepWriteTagFailCode;
+            outId = kWriteTagFailCode;
             return 0;
         }
     }
     if (!EE_GpioWriteProtectOn()) {
         log.Fail("Enable Write Protect Fail\n");
-        outId = kEepEnableWpFailCode;
+        outId = kEnableWpFailCode;
         return 0;
     }
     if (g_dwDownloadOption & kOptionRestart) {

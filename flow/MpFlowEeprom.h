@@ -9,12 +9,6 @@
 #include "flow/DevFlow.h"
 
 // Result ids of the EEPROM steps and front-end operations.
-inline constexpr std::int32_t kEepMallocFailCode = 41708;       // "Malloc Data Fail!"
-inline constexpr std::int32_t kEepCompareFailCode = 41709;      // "Compare Data Fail!"
-inline constexpr std::int32_t kEepDisableWpFailCode = 41710;    // "Disable Write Protect Fail!"
-inline constexpr std::int32_t kEepEnableWpFailCode = 41711;     // "Enable Write Protect Fail!"
-inline constexpr std::int32_t kEepWriteTagFailCode = 41712;     // "Write Tag Fail!"
-inline constexpr std::int32_t kEepCheckEmptyFailCode = 41717;   // "Check Empty Fail!"
 inline constexpr std::int32_t kEepReadFailCode = 41802;         // "Read EERPOM Fail!"
 inline constexpr std::int32_t kEepEraseFailCode = 41803;        // "Erase EEPROM Fail!"
 inline constexpr std::int32_t kEepUpdateFailCode = 41804;       // "Update EEPROM Data Fail!"

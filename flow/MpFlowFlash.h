@@ -12,12 +12,6 @@ inline constexpr std::int32_t kGetCodeSizeFailCode = 41702;     // "Get Code Siz
 inline constexpr std::int32_t kReadFlashFailCode = 41704;       // "Read Flash Fail!"
 inline constexpr std::int32_t kEraseFlashFailCode = 41705;      // "Erase Flash Fail!"
 inline constexpr std::int32_t kUpdateFlashFailCode = 41706;     // "Update Flash Fail!"
-inline constexpr std::int32_t kMallocFailCode = 41708;          // "Malloc Data Fail!"
-inline constexpr std::int32_t kCompareFailCode = 41709;         // "Compare Data Fail!"
-inline constexpr std::int32_t kDisableWpFailCode = 41710;       // "Disable Write Protect Fail!"
-inline constexpr std::int32_t kEnableWpFailCode = 41711;        // "Enable Write Protect Fail!"
-inline constexpr std::int32_t kWriteTagFailCode = 41712;        // "Write Tag Fail!"
-inline constexpr std::int32_t kCheckEmptyFailCode = 41717;      // "Check Empty Fail!"
 inline constexpr std::int32_t kNotInCacheCode = 41935;          // "Device is not in cache mode."
 inline constexpr std::int32_t kSignatureCheckFailCode = 42042;  // "ECDSA Check Fail!"
 

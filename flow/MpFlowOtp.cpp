@@ -534,7 +534,7 @@ int CMpFlow_OTP::MP_OTPWrite(std::uint32_t length, std::span<std::uint8_t> data)
     m_byWriteStarted = 0;
     if (length == 0 || length > data.size()) {
         log.Fail("Block Length 0x%x Invalid\n", length);
-        PostFailure(kOtpMallocFailCode);
+        PostFailure(kMallocFailCode);
         return 0;
     }
     MP_CheckVDNUM();
@@ -764,7 +764,7 @@ int CMpFlow_OTP::OTP_UpdateEx_Cmd2(std::span<std::uint8_t> block, std::uint16_t 
     if (length == 0 || length > block.size() || length > m_otpBlockReference.size() ||
         !AllocDumpBuffer(m_ImageRecord, length)) {
         log.Fail("Malloc Data Fail\n");
-        PostFailure(kOtpMallocFailCode);
+        PostFailure(kMallocFailCode);
         return 0;
     }
     if (!MP_OTPWrite(length, block)) {
@@ -782,7 +782,7 @@ int CMpFlow_OTP::OTP_UpdateEx_Cmd2(std::span<std::uint8_t> block, std::uint16_t 
     MP_OTPGetCorrectCodeData(m_wStartAddr, dump);
     if (!std::equal(dump.begin(), dump.end(), m_otpBlockReference.begin())) {
         log.Fail("Compare OTP Code Fail\n");
-        PostFailure(kOtpCompareFailCode);
+        PostFailure(kCompareFailCode);
         MP_OTPFailAction(length);
         return 0;
     }

@@ -14,8 +14,6 @@
 class LogScope;
 
 // Failure ids of the OTP engine.
-inline constexpr std::int32_t kOtpMallocFailCode = 41708;      // "Malloc Data Fail!"
-inline constexpr std::int32_t kOtpCompareFailCode = 41709;     // "Compare Data Fail!"
 inline constexpr std::int32_t kOtpWriteFailCode = 41914;       // "Write OTP Fail!"
 inline constexpr std::int32_t kOtpNotEnoughVdCode = 41916;     // "Not Enough VD Block"
 inline constexpr std::int32_t kOtpExceedLengthCode = 41917;    // "Code Exceed Max Length!"

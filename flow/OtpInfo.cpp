@@ -13,11 +13,6 @@
 
 namespace {
 
-constexpr std::int32_t kLoadFileFail = 41530;    // "Load File Data Fail!"
-constexpr std::int32_t kParseFileFail = 41531;   // "Parse FW File Fail!"
-constexpr std::int32_t kWrongFirmware = 41715;   // "Firmware is not for the device!"
-constexpr std::int32_t kMallocDataFail = 41708;  // "Malloc Data Fail!"
-
 bool AskToContinue(const char* question) {
     return uafw::MessageBoxPort().Show(question, "", uafw::MsgBoxButtons::YesNo,
                                        uafw::MsgBoxResult::No) == uafw::MsgBoxResult::Yes;
@@ -69,7 +64,7 @@ int COTPInfo::OTP_CheckSpaceAndProgram(std::span<std::uint8_t> block, std::uint1
         return OTP_UpdateEx_Cmd2(block, length);
     // Nothing is written: the chip goes back to its code and the refusal is reported.
     MP_ResetRequest(kResetKindRestart, 0);
-    PostFailure(kWriteOtpFailCode);
+    PostFailure(kOtpWriteFailCode);
     return 0;
 }
 
@@ -159,19 +154,19 @@ int COTPInfo::OTP_Read() {
         // A block recorded past the block area cannot be read as a block.
         if (address > kOtpBlockCapacity || length > kOtpBlockCapacity - address) {
             log.Fail("Block 0x%x+0x%x lies outside the OTP block area\n", address, length);
-            PostFailure(kReadOtpFailCode);
+            PostFailure(kOtpReadFailCode);
             return 0;
         }
         blocks[k].assign(length, 0xFF);
         if (!OTP_ReadEx_Cmd2(address, blocks[k], flags[k] == kVdCode)) {
-            PostFailure(kReadOtpFailCode);
+            PostFailure(kOtpReadFailCode);
             return 0;
         }
         MP_OTPGetCorrectCodeData(address, blocks[k]);
     }
     const std::vector<std::uint8_t> image = COtpBlockLayout::CombineBlocks(blocks[0], blocks[1]);
     if (!AllocDumpBuffer(m_ImageRecord, static_cast<std::uint32_t>(image.size()))) {
-        PostFailure(kMallocDataFail);
+        PostFailure(kMallocFailCode);
         return 0;
     }
     m_ImageRecord.m_dump = image;
@@ -195,23 +190,9 @@ int COTPInfo::OTP_Read() {
 
 int COTPInfo::SilentWrite(const char* logName, const std::string& path) {
     LogScope log(logName, false, uafw::kLogOtp);
-    m_ImageRecord.m_strImageFile = path;
-    if (!LoadImageFile(m_ImageRecord)) {
-        log.Fail("Load File Data Fail!\n");
-        PostFailure(kLoadFileFail);
-        return 0;
-    }
-    if (!LocateConfigArea(m_ImageRecord.m_image)) {
-        log.Fail("Parse FW File Fail!\n");
-        PostFailure(kParseFileFail);
-        return 0;
-    }
     // An OTP cannot be programmed twice: the image must be for exactly this chip.
-    if (CEepromConfigInfo::m_byChipCode != CatalogueChipCode()) {
-        log.Fail("Firmware is not for this device\n");
-        PostFailure(kWrongFirmware);
+    if (!LoadImageForThisChip(log, path))
         return 0;
-    }
     return OTP_Download();
 }
 

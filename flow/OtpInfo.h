@@ -13,9 +13,7 @@
 #include "flow/MpFlowOtp.h"
 
 // Result ids of the OTP front end.
-inline constexpr std::int32_t kWriteOtpFailCode = 41914;        // "Write OTP Fail!"
 inline constexpr std::int32_t kGetVdCodeFailCode = 41925;       // "Get VD Code Fail!"
-inline constexpr std::int32_t kReadOtpFailCode = 41928;         // "Read OTP Fail!"
 inline constexpr std::int32_t kReadOtpSucceedCode = 41929;      // "ReadOTP Succeed."
 inline constexpr std::int32_t kUpdateOtpSucceedCode = 41930;    // "UpdateOTP Succeed."
 inline constexpr std::int32_t kDownloadOtpSucceedCode = 41931;  // "DownloadOTP Succeed."

@@ -292,7 +292,7 @@ TEST_F(EepromFlowTest, SixteenBitTagFailureLeavesTheVerifiedImageWithoutItsTag) 
     Bytes blank = image;
     blank[1] = 0xFF;
     EXPECT_EQ(Slice(Chip().EepromBytes(), 0, image.size()), blank);
-    EXPECT_EQ(g_ErrCode, kEepWriteTagFailCode);
+    EXPECT_EQ(g_ErrCode, kWriteTagFailCode);
     // The chip stays in its ROM loader: no restart after a failure.
     EXPECT_FALSE(Chip().RunningCode());
 }
@@ -395,8 +395,8 @@ TEST_F(EepromFlowTest, EightBitDownloadFailureSwitchesProtectionOnAgain) {
 
     EXPECT_EQ(m_flow->OpDownload(), 0);
 
-    EXPECT_EQ(Failures(), (std::vector<std::uintptr_t>{kEepCheckEmptyFailCode}));
-    EXPECT_EQ(g_ErrCode, kEepCheckEmptyFailCode);
+    EXPECT_EQ(Failures(), (std::vector<std::uintptr_t>{kCheckEmptyFailCode}));
+    EXPECT_EQ(g_ErrCode, kCheckEmptyFailCode);
     ExpectWriteProtected();
     EXPECT_TRUE(AllAre(Chip().EepromBytes(), 0xFF));
 }
@@ -564,11 +564,11 @@ TEST_P(EepromReadTest, SilentVerifyFindsADifferingByte) {
     // The read itself succeeded and restarted the chip; the difference is the result.
     EXPECT_EQ(m_window.Words(kMsgSuccess), (std::vector<std::uintptr_t>{kEepReadSucceedCode}));
     EXPECT_TRUE(Failures().empty());
-    EXPECT_EQ(g_ErrCode, kEepCompareFailCode);
+    EXPECT_EQ(g_ErrCode, kCompareFailCode);
     EXPECT_TRUE(Chip().RunningCode());
 
     EXPECT_EQ(m_flow->OpSilentVerify(m_dirs.front() + "/missing.bin"), 0);
-    EXPECT_EQ(g_ErrCode, kEepLoadFileFailCode);
+    EXPECT_EQ(g_ErrCode, kLoadFileFailCode);
 }
 
 TEST_P(EepromReadTest, DumpsWriteWhatWasRead) {
@@ -621,8 +621,8 @@ TEST_P(SilentWriteChipCode, OnlyTheExactChipCodeIsAccepted) {
         EXPECT_EQ(g_ErrCode, 0);
     } else {
         EXPECT_TRUE(AllAre(eeprom, 0xFF));
-        EXPECT_EQ(Failures(), (std::vector<std::uintptr_t>{kEepWrongFirmwareCode}));
-        EXPECT_EQ(g_ErrCode, kEepWrongFirmwareCode);
+        EXPECT_EQ(Failures(), (std::vector<std::uintptr_t>{kWrongFirmwareCode}));
+        EXPECT_EQ(g_ErrCode, kWrongFirmwareCode);
         EXPECT_EQ(Appearances(), 0u);
     }
 }
@@ -639,12 +639,12 @@ TEST_F(EepromFlowTest, SilentWriteRefusesMissingAndUnparsableFiles) {
     // A held image does not stand in for a missing file.
     m_flow->m_ImageRecord.m_image = EepromImage(Width::k16, 0x10000);
     EXPECT_EQ(m_flow->OpSilentWrite(m_dirs.front() + "/missing.bin"), 0);
-    EXPECT_EQ(g_ErrCode, kEepLoadFileFailCode);
+    EXPECT_EQ(g_ErrCode, kLoadFileFailCode);
     EXPECT_EQ(m_flow->OpSilentWriteSN(m_dirs.front() + "/missing.bin", "1"), 0);
-    EXPECT_EQ(g_ErrCode, kEepLoadFileFailCode);
+    EXPECT_EQ(g_ErrCode, kLoadFileFailCode);
 
     EXPECT_EQ(m_flow->OpSilentWrite(WriteFile("plain.bin", Bytes(0x100, 0x33))), 0);
-    EXPECT_EQ(g_ErrCode, kEepParseFileFailCode);
+    EXPECT_EQ(g_ErrCode, kParseFileFailCode);
     EXPECT_TRUE(AllAre(Chip().EepromBytes(), 0xFF));
 }
 

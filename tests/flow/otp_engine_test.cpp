@@ -445,7 +445,7 @@ TEST_F(OtpEngineTest, StrayBitsInsideTheBlockFailTheCompareAndTheBlockIsRecorded
     OtpBytes block = PatternBlock(0x20);
     block[3] = 0x01;
     EXPECT_EQ(ProgramBlock(kOtpBlockCode, block), 0);
-    EXPECT_EQ(Failures(), std::vector<std::uintptr_t>{kOtpCompareFailCode});
+    EXPECT_EQ(Failures(), std::vector<std::uintptr_t>{kCompareFailCode});
     EXPECT_EQ(ChipOtp().VdAt(0), (VdEntry{0, 0x20, kVdRetired}));
 }
 
@@ -594,7 +594,7 @@ TEST_F(OtpEngineTest, BlockLongerThanItsReferenceIsRefusedBeforeWriting) {
     m_flow->m_otpBlockReference.resize(0x10);
     EXPECT_EQ(m_flow->OTP_UpdateEx_Cmd2(m_flow->m_otpBlock, 0x20), 0);
     EXPECT_EQ(m_flow->OTP_UpdateEx_Cmd2(m_flow->m_otpBlock, 0x40), 0);
-    EXPECT_EQ(Failures(), (std::vector<std::uintptr_t>{kOtpMallocFailCode, kOtpMallocFailCode}));
+    EXPECT_EQ(Failures(), (std::vector<std::uintptr_t>{kMallocFailCode, kMallocFailCode}));
     EXPECT_EQ(ChipOtp().All(), OtpImage().All());
 }
 

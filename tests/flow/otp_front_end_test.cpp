@@ -559,8 +559,8 @@ TEST_P(OtpSpaceQuestionTest, AsksInOrderAndStopsOnNo) {
         return;
     }
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(Failures(), (std::vector<std::uintptr_t>{kWriteOtpFailCode}));
-    EXPECT_EQ(g_ErrCode, kWriteOtpFailCode);
+    EXPECT_EQ(Failures(), (std::vector<std::uintptr_t>{kOtpWriteFailCode}));
+    EXPECT_EQ(g_ErrCode, kOtpWriteFailCode);
     EXPECT_EQ(ChipOtp().All(), before.All()) << c.name;
     // Into the ROM loader for the download, then restarted although nothing was written.
     EXPECT_EQ(Appearances(), 2u) << c.name;
@@ -596,7 +596,7 @@ TEST_F(OtpFrontEndTest, NoFreeVdEntryShowsTheBoxAndWritesNothing) {
     EXPECT_EQ(flow->OpDownload(), 0);
 
     EXPECT_EQ(m_boxes.shown, (std::vector<std::string>{kNoVdBlockText}));
-    EXPECT_EQ(Failures(), (std::vector<std::uintptr_t>{kWriteOtpFailCode}));
+    EXPECT_EQ(Failures(), (std::vector<std::uintptr_t>{kOtpWriteFailCode}));
     EXPECT_EQ(ChipOtp().All(), before.All());
     EXPECT_EQ(Appearances(), 2u);
 }
@@ -686,7 +686,7 @@ TEST_F(OtpFrontEndTest, ReadOfABlockRecordedOutsideTheBlockAreaFails) {
     ASSERT_NE(flow, nullptr);
 
     EXPECT_EQ(flow->OpRead(), 0);
-    EXPECT_EQ(Failures(), (std::vector<std::uintptr_t>{kReadOtpFailCode}));
+    EXPECT_EQ(Failures(), (std::vector<std::uintptr_t>{kOtpReadFailCode}));
 }
 
 TEST_F(OtpFrontEndTest, ReadToBinFileSavesTheJoinedImage) {

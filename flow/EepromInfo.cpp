@@ -186,17 +186,11 @@ int CEepromInfo::EEU8_Update() {
     }
     if (!EE8_Erase(kEep8EraseBytes))
         return fail(kEepEraseFailCode);
-    if (!MP_EEP8Write(image, length))
-        return fail(kEepUpdateFailCode);
+    // The buffer for the read-back is made before anything is written.
     if (!AllocDumpBuffer(m_ImageRecord, length))
         return fail(kMallocFailCode);
-    std::vector<std::uint8_t>& dump = m_ImageRecord.m_dump;
-    if (!MP_EEP8Read(dump, length))
-        return fail(kEepReadFailCode);
-    if (!std::equal(image.begin(), image.end(), dump.begin()))
-        return fail(kCompareFailCode);
-    if (!MP_EEP8WriteTag())
-        return fail(kWriteTagFailCode);
+    if (std::int32_t id = 0; !EE8_WriteVerifyTag(image, id))
+        return fail(id);
     if (!EE_GpioWriteProtectOn()) {
         PostFailure(kEnableWpFailCode);
         return 0;
@@ -263,16 +257,9 @@ int CEepromInfo::EE8_DownloadSteps(std::vector<std::uint8_t>& image) {
         return fail(kEepEraseFailCode);
     if ((g_dwDownloadOption & kOptionCheckEmpty) && !MP_EEP8CheckEmpty(dump))
         return fail(kCheckEmptyFailCode);
-    if (g_dwDownloadOption & kOptionProgram) {
-        if (!MP_EEP8Write(image, length))
-            return fail(kEepUpdateFailCode);
-        if (!MP_EEP8Read(dump, length))
-            return fail(kEepReadFailCode);
-        if (!std::equal(image.begin(), image.end(), dump.begin()))
-            return fail(kCompareFailCode);
-        if (!MP_EEP8WriteTag())
-            return fail(kWriteTagFailCode);
-    }
+    if (std::int32_t id = 0;
+        (g_dwDownloadOption & kOptionProgram) && !EE8_WriteVerifyTag(image, id))
+        return fail(id);
     if (!EE_GpioWriteProtectOn()) {
         PostFailure(kEnableWpFailCode);
         return 0;
@@ -285,6 +272,22 @@ int CEepromInfo::EE8_DownloadSteps(std::vector<std::uint8_t>& image) {
     PostProgress(100);
     PostSuccess(kEepDownloadSucceedCode);
     return 1;
+}
+
+int CEepromInfo::EE8_WriteVerifyTag(const std::vector<std::uint8_t>& image, std::int32_t& outId) {
+    const auto length = static_cast<std::uint32_t>(image.size());
+    std::vector<std::uint8_t>& dump = m_ImageRecord.m_dump;
+    if (!MP_EEP8Write(image, length))
+        outId = kEepUpdateFailCode;
+    else if (!MP_EEP8Read(dump, length))
+        outId = kEepReadFailCode;
+    else if (dump.size() < length || !std::equal(image.begin(), image.end(), dump.begin()))
+        outId = kCompareFailCode;
+    else if (!MP_EEP8WriteTag())
+        outId = kWriteTagFailCode;
+    else
+        return 1;
+    return 0;
 }
 
 int CEepromInfo::EEU8_Download() {

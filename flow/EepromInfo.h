@@ -46,6 +46,9 @@ private:
     int Read(Width width, const char* logName);
     // The steps of EEU8_Download between the pre-download step and the final refresh.
     int EE8_DownloadSteps(std::vector<std::uint8_t>& image);
+    // Writes `image` into the 8-bit EEPROM, reads it back into the dump buffer (which must be
+    // allocated), compares and writes the tag. 0 with the failing step's id in `outId`.
+    int EE8_WriteVerifyTag(const std::vector<std::uint8_t>& image, std::int32_t& outId);
     int SilentWrite(Width width, const std::string& path, const char* logName);
     int SilentVerify(Width width, const std::string& path, const char* logName);
     // The "SaveSN" countdown "2", "1" on the main window after a download.

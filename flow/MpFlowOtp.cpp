@@ -589,9 +589,13 @@ int CMpFlow_OTP::MP_OTPWrite(std::uint32_t length, std::span<std::uint8_t> data)
 
 int CMpFlow_OTP::MP_OTPWriteBlock(std::uint32_t length) {
     LogScope log("CMpFlow_OTP::MP_OTPWriteBlock", true, uafw::kLogOtp);
+    return RecordPendingVdEntry(length, KindFlag());
+}
+
+int CMpFlow_OTP::RecordPendingVdEntry(std::uint32_t length, std::uint8_t flag) {
     m_pendingVdEntry = {
         static_cast<std::uint8_t>(m_wStartAddr >> 8), static_cast<std::uint8_t>(m_wStartAddr),
-        static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length), KindFlag()};
+        static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length), flag};
     if (!MP_OTPWriteEnale()) {
         PostNotWritable();
         return 0;
@@ -652,18 +656,7 @@ int CMpFlow_OTP::MP_OTPWriteBlockFail(std::uint16_t currentAddress, std::uint32_
         used = currentAddress <= m_wStartAddr
                    ? 0
                    : std::min<std::uint32_t>(currentAddress - m_wStartAddr, length);
-    m_pendingVdEntry = {
-        static_cast<std::uint8_t>(m_wStartAddr >> 8), static_cast<std::uint8_t>(m_wStartAddr),
-        static_cast<std::uint8_t>(used >> 8), static_cast<std::uint8_t>(used), kVdRetired};
-    if (!MP_OTPWriteEnale()) {
-        PostNotWritable();
-        return 0;
-    }
-    if (m_iSelBlock < 0 || m_iSelBlock >= kOtpEntryCount)
-        return 0;
-    if (ProgramTable(OtpVdEntryAddress(m_iSelBlock), m_pendingVdEntry))
-        return 1;
-    return MP_OTPReduantVDFlag(m_iSelBlock);
+    return RecordPendingVdEntry(used, kVdRetired);
 }
 
 void CMpFlow_OTP::MP_OTPClearCurECC(std::uint16_t currentAddress, std::uint32_t length) {

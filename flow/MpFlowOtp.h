@@ -135,6 +135,9 @@ private:
     // Retires `count` bytes at `address` by programming their complement over them (all their
     // bits become set), when programming is not locked.
     void RetireBytes(std::uint32_t address, std::uint32_t count);
+    // Writes the VD entry (start address, `length`, `flag`) at m_iSelBlock, moving it to the
+    // next trustworthy entry when it fails to program. 1 when recorded.
+    int RecordPendingVdEntry(std::uint32_t length, std::uint8_t flag);
     bool ReadEccTable();
     // Posts why programming is refused after MP_OTPWriteEnale gave 0: 41918 when the OTP is
     // locked, 41914 when the lock state could not be read.

@@ -93,14 +93,7 @@ protected:
         ASSERT_NO_FATAL_FAILURE(Start({chipIni}, flash));
         ASSERT_NO_FATAL_FAILURE(UseChipCode(chipId, chipCode));
         m_flow = std::make_unique<CSPIFlashInfo_USB>();
-        ASSERT_EQ(m_flow->MP_OpenDevice(0), 1);
-        m_flow->MP_RefreshDeviceInfo();
-        m_flow->m_ImageRecord.m_image = image;
-        if (!image.empty()) {
-            ASSERT_EQ(m_flow->OpPrepare(m_flow->m_ImageRecord.m_image), 1);
-        }
-        m_window.Clear();
-        g_ErrCode = 0;
+        ASSERT_NO_FATAL_FAILURE(OpenWithImage(*m_flow, image));
         m_generation = Chip().Generation();
     }
 

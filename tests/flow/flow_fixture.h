@@ -22,6 +22,7 @@
 #include "device/DeviceApi.h"
 #include "device/DeviceLibrary.h"
 #include "device/DriverChannel.h"
+#include "flow/FlowConfigLayer.h"
 #include "flow/MpFlow.h"
 #include "platform/AppState.h"
 #include "platform/Clock.h"
@@ -199,6 +200,19 @@ protected:
     }
 
     void SetSetting(const std::string& key, std::int32_t value) { WriteSettingInt(value, key); }
+
+    // Opens list entry 0 in `flow`, refreshes its device information and makes `image` its
+    // firmware image (prepared unless empty); forgets what the window recorded so far.
+    void OpenWithImage(CFlowConfigLayer& flow, const std::vector<std::uint8_t>& image) {
+        ASSERT_EQ(flow.MP_OpenDevice(0), 1);
+        flow.MP_RefreshDeviceInfo();
+        flow.m_ImageRecord.m_image = image;
+        if (!image.empty()) {
+            ASSERT_EQ(flow.OpPrepare(flow.m_ImageRecord.m_image), 1);
+        }
+        m_window.Clear();
+        g_ErrCode = 0;
+    }
 
     uafw::sim::VirtualChip& Chip(std::size_t index = 0) { return m_backend->Chip(index); }
 

@@ -19,19 +19,14 @@ std::string TestImage(char fill) {
     return image;
 }
 
-class Download : public uafw_e2e::ToolRun {
+class Download : public uafw_e2e::ChipRun {
 protected:
     void SetUp() override {
-        ToolRun::SetUp();
-        m_state = m_dir / "chip";
-        fs::create_directories(m_state);
+        ChipRun::SetUp();
         // An erased KSC7050 that re-enumerates quickly, so each run takes little real time.
-        WriteBytes(m_state / "chip.ini", "[chip]\ntype = KSC7050\nreenum_ms = 20\n");
+        UseChip("[chip]\ntype = KSC7050\nreenum_ms = 20\n");
     }
 
-    RunResult Tool(const std::vector<std::string>& args) {
-        return RunWith(args, {{"UAFW_SIM", m_state.string()}});
-    }
     // The line-test build: "LogType" set, devices opened by position.
     RunResult LineTool(const std::vector<std::string>& args, const std::string& sim = "") {
         UseProgram(UAFWTOOL_LINE_PATH);
@@ -40,10 +35,7 @@ protected:
         return r;
     }
     std::string BurnResult() const { return ReadBytes(m_dir / "work" / "burn_result.txt"); }
-    std::string Flash() const { return ReadBytes(m_state / "spi.bin"); }
-    std::string Prompt() const { return m_dir.string() + ">"; }
-
-    fs::path m_state;
+    std::string Flash() const { return Memory("spi.bin"); }
 };
 
 TEST_F(Download, WriteLandsInFlashAndVerifyPasses) {

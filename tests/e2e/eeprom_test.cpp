@@ -29,28 +29,20 @@ struct EepromChip {
     std::size_t imageLength;
 };
 
-class EepromLine : public uafw_e2e::ToolRun, public ::testing::WithParamInterface<EepromChip> {
+class EepromLine : public uafw_e2e::ChipRun, public ::testing::WithParamInterface<EepromChip> {
 protected:
     void SetUp() override {
-        ToolRun::SetUp();
-        m_state = m_dir / "chip";
-        fs::create_directories(m_state);
-        WriteBytes(m_state / "chip.ini", GetParam().chipIni);
-    }
-    RunResult Tool(const std::vector<std::string>& args) {
-        return RunWith(args, {{"UAFW_SIM", m_state.string()}});
+        ChipRun::SetUp();
+        UseChip(GetParam().chipIni);
     }
     std::string Image(int seed) const {
         return EepromImage(GetParam().kind, GetParam().chipCode, GetParam().imageLength, seed);
     }
-    std::string Eeprom() const { return ReadBytes(m_state / "eeprom.bin"); }
-    std::string Flash() const { return ReadBytes(m_state / "spi.bin"); }
-    std::string Prompt() const { return m_dir.string() + ">"; }
+    std::string Eeprom() const { return Memory("eeprom.bin"); }
+    std::string Flash() const { return Memory("spi.bin"); }
     static bool AllErased(const std::string& bytes) {
         return bytes.find_first_not_of('\xFF') == std::string::npos;
     }
-
-    fs::path m_state;
 };
 
 TEST_P(EepromLine, WriteLandsInTheEepromWithItsTagAndVerifyPasses) {

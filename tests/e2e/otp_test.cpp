@@ -64,25 +64,17 @@ std::string ProgrammedOtp(const std::string& image, std::size_t codeData) {
     return otp;
 }
 
-class OtpLine : public uafw_e2e::ToolRun {
+class OtpLine : public uafw_e2e::ChipRun {
 protected:
     void SetUp() override {
-        ToolRun::SetUp();
-        m_state = m_dir / "chip";
-        fs::create_directories(m_state);
-        WriteBytes(m_state / "chip.ini", "[chip]\nmemory = otp\nreenum_ms = 20\n");
+        ChipRun::SetUp();
+        UseChip("[chip]\nmemory = otp\nreenum_ms = 20\n");
     }
-    RunResult Tool(const std::vector<std::string>& args) {
-        return RunWith(args, {{"UAFW_SIM", m_state.string()}});
-    }
-    std::string Otp() const { return ReadBytes(m_state / "otp.bin"); }
-    std::string Prompt() const { return m_dir.string() + ">"; }
+    std::string Otp() const { return Memory("otp.bin"); }
     std::string ResultTail() const {
         const std::string result = ReadBytes(ResultTxt());
         return result.size() >= 4 ? result.substr(result.size() - 4) : result;
     }
-
-    fs::path m_state;
 };
 
 TEST_F(OtpLine, DumpOtpSavesTheNewestBlocksAsOneImage) {

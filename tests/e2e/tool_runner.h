@@ -105,4 +105,24 @@ protected:
     fs::path m_tool;
 };
 
+// Runs against one virtual chip whose state directory "chip" lies in the test's directory.
+class ChipRun : public ToolRun {
+protected:
+    // Creates the state directory with `chipIni` as its chip.ini.
+    void UseChip(const std::string& chipIni) {
+        m_state = m_dir / "chip";
+        fs::create_directories(m_state);
+        WriteBytes(m_state / "chip.ini", chipIni);
+    }
+    RunResult Tool(const std::vector<std::string>& args) {
+        return RunWith(args, {{"UAFW_SIM", m_state.string()}});
+    }
+    // One of the chip's memory files: "spi.bin", "eeprom.bin", "otp.bin".
+    std::string Memory(const char* file) const { return ReadBytes(m_state / file); }
+    // The prompt the program prints after its console text.
+    std::string Prompt() const { return m_dir.string() + ">"; }
+
+    fs::path m_state;
+};
+
 }  // namespace uafw_e2e

@@ -48,6 +48,14 @@ std::uint32_t EccNumberAddress(int n) {
 int CMpFlow_OTP::OTP_ReadEx_Cmd2(std::uint32_t start, std::span<std::uint8_t> buffer,
                                  bool progress) {
     PostStatus(kStatusRead);
+    return ReadInChunks(start, buffer, progress);
+}
+
+int CMpFlow_OTP::OTP_Veriry_Cmd2(std::uint32_t start, std::span<std::uint8_t> buffer) {
+    return ReadInChunks(start, buffer, false);
+}
+
+int CMpFlow_OTP::ReadInChunks(std::uint32_t start, std::span<std::uint8_t> buffer, bool progress) {
     for (std::size_t done = 0; done < buffer.size();) {
         if (MP_CheckCancel())
             return 0;
@@ -57,18 +65,6 @@ int CMpFlow_OTP::OTP_ReadEx_Cmd2(std::uint32_t start, std::span<std::uint8_t> bu
         done += n;
         if (progress)
             PostProgress(ChunkProgress(done, buffer.size()));
-    }
-    return 1;
-}
-
-int CMpFlow_OTP::OTP_Veriry_Cmd2(std::uint32_t start, std::span<std::uint8_t> buffer) {
-    for (std::size_t done = 0; done < buffer.size();) {
-        if (MP_CheckCancel())
-            return 0;
-        const std::size_t n = std::min<std::size_t>(kOtpChunkSize, buffer.size() - done);
-        if (!OtpRead(start + static_cast<std::uint32_t>(done), buffer.subspan(done, n)))
-            return 0;
-        done += n;
     }
     return 1;
 }

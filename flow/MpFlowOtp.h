@@ -139,6 +139,8 @@ private:
     // next trustworthy entry when it fails to program. 1 when recorded.
     int RecordPendingVdEntry(std::uint32_t length, std::uint8_t flag);
     bool ReadEccTable();
+    // The chunked read of both OTP reads: 4096 bytes at a time, cancel checked before each.
+    int ReadInChunks(std::uint32_t start, std::span<std::uint8_t> buffer, bool progress);
     // Posts why programming is refused after MP_OTPWriteEnale gave 0: 41918 when the OTP is
     // locked, 41914 when the lock state could not be read.
     void PostNotWritable();

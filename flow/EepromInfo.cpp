@@ -4,7 +4,6 @@
 
 #include "config/FirmwareImage.h"
 #include "config/Settings.h"
-#include "flow/DumpFile.h"
 #include "platform/AppState.h"
 #include "platform/Clock.h"
 #include "platform/OperationLog.h"
@@ -81,23 +80,13 @@ int CEepromInfo::EEU8_Read() {
 int CEepromInfo::EEU_ReadToBinFile(Width width, const std::string& path) {
     if (!Read(width, "CEepromInfo::EEU_ReadToBinFile"))
         return 0;
-    m_ImageRecord.m_strDumpFile = path;
-    if (!CDumpFile::WriteBinary(path, m_ImageRecord.m_dump)) {
-        LogScope log("CEepromInfo::EEU_ReadToBinFile", false, uafw::kLogDevice);
-        log.Fail("Write Dump File Fail\n");
-    }
-    return 1;
+    return SaveDump("CEepromInfo::EEU_ReadToBinFile", path, false);
 }
 
 int CEepromInfo::EEU_ReadToHexFile(Width width, const std::string& path) {
     if (!Read(width, "CEepromInfo::EEU_ReadToHexFile"))
         return 0;
-    m_ImageRecord.m_strDumpFile = path;
-    if (!CDumpFile::WriteHex(path, m_ImageRecord.m_dump)) {
-        LogScope log("CEepromInfo::EEU_ReadToHexFile", false, uafw::kLogDevice);
-        log.Fail("Write Dump File Fail\n");
-    }
-    return 1;
+    return SaveDump("CEepromInfo::EEU_ReadToHexFile", path, true);
 }
 
 // ---- erases ---------------------------------------------------------------------------------

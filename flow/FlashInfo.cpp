@@ -6,7 +6,6 @@
 
 #include "config/Settings.h"
 #include "device/DeviceApi.h"
-#include "flow/DumpFile.h"
 #include "flow/OtpBlockLayout.h"
 #include "platform/AppState.h"
 #include "platform/Clock.h"
@@ -276,21 +275,11 @@ int CFlashInfo::FFU_Silence_VerifyBin(const std::string& path) {
 int CFlashInfo::FFU_ReadToBinFile(const std::string& path) {
     if (!FFU_FlashRead())
         return 0;
-    m_ImageRecord.m_strDumpFile = path;
-    if (!CDumpFile::WriteBinary(path, m_ImageRecord.m_dump)) {
-        LogScope log("CFlashInfo::FFU_ReadToBinFile", false, uafw::kLogDevice);
-        log.Fail("Write Dump File Fail\n");
-    }
-    return 1;
+    return SaveDump("CFlashInfo::FFU_ReadToBinFile", path, false);
 }
 
 int CFlashInfo::FFU_ReadToHexFile(const std::string& path) {
     if (!FFU_FlashRead())
         return 0;
-    m_ImageRecord.m_strDumpFile = path;
-    if (!CDumpFile::WriteHex(path, m_ImageRecord.m_dump)) {
-        LogScope log("CFlashInfo::FFU_ReadToHexFile", false, uafw::kLogDevice);
-        log.Fail("Write Dump File Fail\n");
-    }
-    return 1;
+    return SaveDump("CFlashInfo::FFU_ReadToHexFile", path, true);
 }

@@ -1,5 +1,6 @@
 #include "flow/FlowConfigLayer.h"
 
+#include "flow/DumpFile.h"
 #include "platform/OperationLog.h"
 
 int CFlowConfigLayer::OpPrepare(const std::vector<std::uint8_t>& image) {
@@ -30,4 +31,16 @@ int CFlowConfigLayer::LoadImageForThisChip(const LogScope& log, const std::strin
         return 0;
     }
     return 1;
+}
+
+int CFlowConfigLayer::SaveDump(const char* logName, const std::string& path, bool hex) {
+    m_ImageRecord.m_strDumpFile = path;
+    const bool written = hex ? CDumpFile::WriteHex(path, m_ImageRecord.m_dump)
+                             : CDumpFile::WriteBinary(path, m_ImageRecord.m_dump);
+    if (written)
+        return 1;
+    LogScope log(logName, false, uafw::kLogDevice);
+    log.Fail("Write Dump File Fail\n");
+    PostFailure(kWriteDumpFileFailCode);
+    return 0;
 }

@@ -23,6 +23,10 @@ public:
     // is logged under `log` and posted (41530, 41531, 41715). 1 when the image may be written.
     int LoadImageForThisChip(const LogScope& log, const std::string& path);
 
+    // Saves the dump buffer, just read, to `path` as bytes or as hexadecimal text. A file that
+    // cannot be written is a failed dump: logged under `logName`, 41736 posted, result 0.
+    int SaveDump(const char* logName, const std::string& path, bool hex);
+
     // What the device flow compares with the device: the chip code and the VID/PID text of the
     // configuration area last read.
     std::uint8_t PreparedImageChipCode() const override { return CEepromConfigInfo::m_byChipCode; }

@@ -4,7 +4,6 @@
 #include <new>
 
 #include "config/FirmwareImage.h"
-#include "flow/DumpFile.h"
 #include "flow/OtpBlockLayout.h"
 #include "flow/OtpSpace.h"
 #include "platform/AppState.h"
@@ -208,12 +207,11 @@ int COTPInfo::Silence_OTPWriteSNBin(const std::string& path, const std::string& 
 int COTPInfo::OTP_ReadToBinFile(const std::string& path) {
     if (!OTP_Read())
         return 0;
-    m_ImageRecord.m_strDumpFile = path;
-    if (!CDumpFile::WriteBinary(path, m_ImageRecord.m_dump)) {
-        LogScope log("COTPInfo::OTP_ReadToBinFile", false, uafw::kLogOtp);
-        log.Fail("Write Dump File Fail\n");
-    }
-    return 1;
+    // A dump of an OTP without blocks would be an empty file reported as a good dump; the
+    // dump fails instead and "OTP Code Not Exist!" stays the result.
+    if (m_ImageRecord.m_dump.empty())
+        return 0;
+    return SaveDump("COTPInfo::OTP_ReadToBinFile", path, false);
 }
 
 std::string COTPInfo::OtpSpaceText() {

@@ -53,7 +53,8 @@ public:
     // serial number of slot 6 is not used.
     int Silence_OTPWriteBin(const std::string& path);
     int Silence_OTPWriteSNBin(const std::string& path, const std::string& serial);
-    // Slot 7: OTP_Read, then the read image saved to `path`.
+    // Slot 7: OTP_Read, then the read image saved to `path`; 0 when the OTP holds no block or
+    // the file cannot be written.
     int OTP_ReadToBinFile(const std::string& path);
 
     // Both blocks of `source` programmed, code first, then the restart when the download option

@@ -101,6 +101,16 @@ TEST_F(Download, DumpSpiWritesTheFirst64KiB) {
     EXPECT_TRUE(ReadBytes(m_dir / "work" / "dump.bin") == Flash().substr(0, 0x10000));
 }
 
+// A dump that cannot be saved did not happen: the run fails instead of reporting a good dump.
+TEST_F(Download, DumpThatCannotBeSavedFails) {
+    WriteBytes(m_dir / "work" / "blocker", "a file where the dump's directory should be");
+    const RunResult dump = Tool({"-f", "-dumpspi", "blocker/dump.bin"});
+    EXPECT_EQ(dump.status, 1) << dump.out;
+    EXPECT_NE(dump.out.find("Dump SPI fail!\r\n"), std::string::npos) << dump.out;
+    const std::string result = ReadBytes(ResultTxt());
+    EXPECT_EQ(result.substr(result.size() - 4), "fail");
+}
+
 TEST_F(Download, NoDeviceEndsWithGetIcInfoFail) {
     WriteBytes(m_state / "chip.ini", "[chip]\nattached = 0\n");
     const RunResult r = Tool({"-f", "-write", "fw.bin"});

@@ -837,17 +837,18 @@ TEST_F(DumpTest, HexTextOfFullLinesEndsWithTheLastSpace) {
     EXPECT_EQ(CDumpFile::HexText({}), "");
 }
 
-TEST_F(DumpTest, DirectoryThatCannotBeCreatedIsReportedAndTheReadStillSucceeds) {
+// The flash was read, but a dump that cannot be saved is no dump: it fails with 41736.
+TEST_F(DumpTest, DirectoryThatCannotBeCreatedIsReportedAndTheDumpFails) {
     g_dwReadLength = 16;
     std::filesystem::create_directories(m_base);
     std::ofstream(m_base + "/blocker") << "a file where a directory should go";
     const std::string path = m_base + "/blocker/sub/flash.bin";
 
-    EXPECT_EQ(m_flow->OpReadToBinFile(path), 1);
+    EXPECT_EQ(m_flow->OpReadToBinFile(path), 0);
 
     ASSERT_EQ(m_boxes.boxes.size(), 1u);
     EXPECT_EQ(m_boxes.boxes[0], ": Create Directory (" + m_base + "/blocker) : Failed !");
-    EXPECT_EQ(g_ErrCode, 0);
+    EXPECT_EQ(g_ErrCode, 41736);
 }
 
 TEST_F(DumpTest, FailedReadWritesNoFile) {

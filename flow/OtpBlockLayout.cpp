@@ -4,6 +4,7 @@
 
 #include "config/Descriptor.h"
 #include "config/DescriptorReader.h"
+#include "flow/OtpMemoryMap.h"
 
 namespace {
 
@@ -15,11 +16,6 @@ constexpr std::uint8_t kConfigBlockOption = 1;
 constexpr std::uint8_t kJoinedOption = 2;
 // Blocks of a code block: the two fixed leading blocks and the code descriptor.
 constexpr std::uint8_t kCodeBlockCount = 3;
-// VD entries of the OTP memory image and their flags.
-constexpr std::uint32_t kVdTable = 0x3F70;
-constexpr std::uint32_t kVdEntrySize = 5;
-constexpr std::uint8_t kVdCode = 0x55;
-constexpr std::uint8_t kVdConfig = 0xAA;
 
 std::uint8_t ChipByte(std::uint8_t chipCode, std::uint8_t option) {
     return static_cast<std::uint8_t>(((chipCode & 0x1F) << 3) | option);
@@ -35,7 +31,7 @@ void SetLengthAndCount(std::span<std::uint8_t> out, std::size_t at, std::uint32_
 
 void PutVdEntry(std::span<std::uint8_t> out, int index, std::uint32_t start, std::uint32_t length,
                 std::uint8_t flag) {
-    const std::size_t at = kVdTable + kVdEntrySize * static_cast<std::uint32_t>(index);
+    const std::size_t at = OtpVdEntryAddress(index);
     out[at] = static_cast<std::uint8_t>(start >> 8);
     out[at + 1] = static_cast<std::uint8_t>(start);
     out[at + 2] = static_cast<std::uint8_t>(length >> 8);
@@ -138,7 +134,7 @@ int COtpBlockLayout::MakeBlock(std::uint8_t kind, std::span<const std::uint8_t> 
 }
 
 bool COtpBlockLayout::MakeFlashImage(std::vector<std::uint8_t>& image) {
-    if (image.size() < kMemorySize)
+    if (image.size() < kOtpSize)
         return false;
     const std::optional<OtpImageLayout> layout = Parse(image);
     if (!layout)
@@ -146,11 +142,11 @@ bool COtpBlockLayout::MakeFlashImage(std::vector<std::uint8_t>& image) {
     const std::uint32_t codeLength = layout->hasCode ? layout->codeLength + kPrefixLength : 0;
     const std::uint32_t configLength = layout->hasConfig ? ConfigLength(*layout) : 0;
     // Blocks that reach into the table region would overwrite the VD entries recording them.
-    if (codeLength + configLength > kBlockCapacity)
+    if (codeLength + configLength > kOtpBlockCapacity)
         return false;
 
     std::vector<std::uint8_t> out(image.size(), 0xFF);
-    std::fill(out.begin() + kBlockCapacity, out.begin() + kMemorySize, 0x00);
+    std::fill(out.begin() + kOtpBlockCapacity, out.begin() + kOtpSize, 0x00);
     const bool bootOption2 = layout->bootOption == 2;
     if (layout->hasCode) {
         std::copy(image.begin(), image.begin() + codeLength, out.begin());

@@ -33,10 +33,6 @@ class COtpBlockLayout {
 public:
     // The block prefix: area header and fixed leading blocks.
     static constexpr std::uint32_t kPrefixLength = 15;
-    // Block bytes an OTP memory has room for (0x0000..0x3F5F).
-    static constexpr std::uint32_t kBlockCapacity = 16224;
-    // The 16 KiB OTP memory and its table region, zero in an unprogrammed OTP.
-    static constexpr std::uint32_t kMemorySize = 0x4000;
 
     // The layout of `image`; nothing when the header lacks the signature 0xA5, a descriptor
     // cannot be read within the bytes held, a length runs past them, or the code descriptor does

@@ -32,8 +32,10 @@ std::optional<OtpVdEntry> CMpFlow_Customize::NewestEntry(Match match) {
 
 int CMpFlow_Customize::MP_OTPBlockValid(std::uint32_t entryAddress) {
     std::array<std::uint8_t, kOtpEccEntrySize * kOtpEntryCount> ecc{};
-    if (!OtpRead(kOtpEccTable, ecc))
+    if (!OtpRead(kOtpEccTable, ecc)) {
+        m_bEccTableUnread = true;
         return 0;
+    }
     for (std::size_t j = 0; j < ecc.size(); j += kOtpEccEntrySize) {
         const std::uint32_t address = (std::uint32_t{ecc[j]} << 8) | ecc[j + 1];
         if (address >= entryAddress && address < entryAddress + kOtpVdEntrySize)

@@ -45,6 +45,9 @@ public:
 
     // Used OTP space as last computed (greater than 0 when the OTP already holds code).
     std::int32_t m_iOtpUsedSize = 0;
+    // Set when a block validity check could not read the ECC table (its 0 then says nothing
+    // about the entry); the caller clears it before the checks it relies on.
+    bool m_bEccTableUnread = false;
 
 private:
     // The first entry from 15 down that `match` accepts.

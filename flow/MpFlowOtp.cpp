@@ -192,8 +192,12 @@ int CMpFlow_OTP::MP_CheckVDNUM() {
 
 int CMpFlow_OTP::MP_OTPBlockValidAndSet(std::uint32_t entryAddress, int index) {
     LogScope log("CMpFlow_OTP::MP_OTPBlockValidAndSet", true, uafw::kLogOtp);
-    if (index < 0 || index >= kOtpEntryCount || !ReadEccTable())
+    if (index < 0 || index >= kOtpEntryCount)
+        return 0;
+    if (!ReadEccTable()) {
+        m_bEccTableUnread = true;
         return 0;  // an entry that cannot be checked is not used
+    }
     for (int j = 1; j <= kOtpEntryCount; ++j) {
         const EccView e = EccOf(m_eccTable, j);
         if (e.flag != kEccInUse || e.address < entryAddress ||
@@ -210,6 +214,7 @@ int CMpFlow_OTP::MP_OTPBlockValidAndSet(std::uint32_t entryAddress, int index) {
 int CMpFlow_OTP::MP_CheckVDInfo(std::uint32_t length) {
     LogScope log("CMpFlow_OTP::MP_CheckVDInfo", true, uafw::kLogOtp);
     const auto vd = [this](int i) { return OtpVdEntry::Decode(&m_vdTable[kOtpVdEntrySize * i]); };
+    m_bEccTableUnread = false;
     m_iPreSelBlock = 0;
     for (int i = kOtpEntryCount - 1; i >= 0; --i) {
         if (vd(i).flag != 0 && MP_OTPBlockValid(OtpVdEntryAddress(i)) == 1) {
@@ -246,6 +251,14 @@ int CMpFlow_OTP::MP_CheckVDInfo(std::uint32_t length) {
             m_wPreBlockAddr = vd(previous).start;
             m_wPreBlockLen = vd(previous).length;
         }
+    }
+    // An entry whose check could not read the ECC table was passed over as untrustworthy
+    // although it may record the newest block: the start address could then lie on that block.
+    if (m_bEccTableUnread) {
+        log.Fail("Read ECC Table Fail\n");
+        m_iSelBlock = m_iPreSelBlock;
+        PostFailure(kOtpWriteFailCode);
+        return 0;
     }
     // In 32 bits: a retired entry may read 0xFFFF for both start and length.
     if (std::uint64_t{length} + m_wPreBlockLen + m_wPreBlockAddr >= kOtpBlockCapacity + 1) {

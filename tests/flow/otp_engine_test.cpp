@@ -403,6 +403,48 @@ TEST_P(OtpBlockEnd, BlockMayEndAt16224ButNotLater) {
 INSTANTIATE_TEST_SUITE_P(Lengths, OtpBlockEnd,
                          ::testing::Values(LengthCase{224, true}, LengthCase{225, false}));
 
+// The ECC table is read once for every VD entry looked at while the entry and the start address
+// are chosen. One of those reads failing must not make a recorded block look absent: the new
+// block would then start on top of it. The old blocks here hold zeros between their bytes, so
+// the check for data behind the last block cannot see them.
+struct EccReadFailCase {
+    const char* name;
+    std::uint32_t readsBefore;  // OTP reads that pass before the failing one
+    std::vector<VdEntry> entries;
+};
+
+class OtpEccUnreadWhileChoosing : public OtpEngineTest,
+                                  public ::testing::WithParamInterface<EccReadFailCase> {};
+
+TEST_P(OtpEccUnreadWhileChoosing, RefusesTheWriteAndLeavesTheOtpAsItWas) {
+    const EccReadFailCase& c = GetParam();
+    OtpImage preset;
+    OtpBytes sparse(0x80, 0);
+    for (std::size_t i = 0; i < sparse.size(); i += 2)
+        sparse[i] = static_cast<std::uint8_t>(0x11 + i);
+    preset.Bytes(0, sparse);
+    for (std::size_t i = 0; i < c.entries.size(); ++i)
+        preset.Vd(static_cast<int>(i), c.entries[i].start, c.entries[i].length, c.entries[i].flag);
+    ASSERT_NE(StartOtp("fail_opcode = 0xD7\nfail_times = 1\nfail_skip = " +
+                           std::to_string(c.readsBefore) + "\n",
+                       preset),
+              nullptr);
+    EXPECT_EQ(ProgramBlock(kOtpBlockCode, PatternBlock(0x20)), 0);
+    EXPECT_EQ(Failures(), std::vector<std::uintptr_t>{kOtpWriteFailCode});
+    EXPECT_EQ(ChipOtp().All(), preset.All()) << "nothing written over the recorded blocks";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OtpEccUnreadWhileChoosing,
+    ::testing::Values(
+        // VD table, entry 0 valid, entry 0 checked, entry 1 unread: entry 1 (free) is passed
+        // over, entry 2 chosen and free entry 1 taken as the predecessor of start 0.
+        EccReadFailCase{"FreeEntryPassedOver", 3, {{0, 0x80, kVdCode}}},
+        // VD table, entry 1 valid, entries 0-2 checked, then the predecessor entry 1 unread:
+        // entry 0 would be taken and the block start on entry 1's block.
+        EccReadFailCase{"PredecessorUnread", 5, {{0, 0x40, kVdCode}, {0x40, 0x40, kVdConfig}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct StrayCase {
     const char* name;
     std::uint32_t offset;  // behind the last block

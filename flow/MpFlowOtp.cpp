@@ -69,16 +69,23 @@ int CMpFlow_OTP::ReadInChunks(std::uint32_t start, std::span<std::uint8_t> buffe
     return 1;
 }
 
-void CMpFlow_OTP::MP_OTPGetCorrectCodeData(std::uint32_t start, std::span<std::uint8_t> buffer) {
+int CMpFlow_OTP::MP_OTPGetCorrectCodeData(std::uint32_t start, std::span<std::uint8_t> buffer) {
     LogScope log("CMpFlow_OTP::MP_OTPGetCorrectCodeData", true, uafw::kLogOtp);
+    int complete = 1;
     for (int i = 0; i < kOtpEntryCount; ++i) {
         std::array<std::uint8_t, kOtpEccEntrySize> entry{};
-        if (!OtpRead(OtpEccEntryAddress(i), entry) || entry[3] != kEccInUse)
+        if (!OtpRead(OtpEccEntryAddress(i), entry)) {
+            log.Fail("Read ECC %d Fail\n", i);
+            complete = 0;
+            continue;
+        }
+        if (entry[3] != kEccInUse)
             continue;
         const std::uint32_t address = (std::uint32_t{entry[0]} << 8) | entry[1];
         if (address >= start && address - start < buffer.size())
             buffer[address - start] = entry[2];
     }
+    return complete;
 }
 
 // ---- device helpers ------------------------------------------------------------------------
@@ -774,14 +781,14 @@ int CMpFlow_OTP::OTP_UpdateEx_Cmd2(std::span<std::uint8_t> block, std::uint16_t 
         return 0;
     }
     const auto dump = std::span<std::uint8_t>(m_ImageRecord.m_dump).first(length);
-    if (!OTP_Veriry_Cmd2(m_wStartAddr, dump)) {
-        // A block that cannot be read back is not known to be programmed.
+    // A block that cannot be read back, or whose ECC entries cannot all be applied to the
+    // read-back, is not known to be programmed as the chip's code will see it.
+    if (!OTP_Veriry_Cmd2(m_wStartAddr, dump) || !MP_OTPGetCorrectCodeData(m_wStartAddr, dump)) {
         log.Fail("Read OTP Code Fail\n");
         PostFailure(MP_CheckCancel() ? kResetDeviceFailCode : kOtpReadFailCode);
         MP_OTPFailAction(length);
         return 0;
     }
-    MP_OTPGetCorrectCodeData(m_wStartAddr, dump);
     if (!std::equal(dump.begin(), dump.end(), m_otpBlockReference.begin())) {
         log.Fail("Compare OTP Code Fail\n");
         PostFailure(kCompareFailCode);

@@ -51,8 +51,10 @@ public:
     int OTP_ReadEx_Cmd2(std::uint32_t start, std::span<std::uint8_t> buffer, bool progress);
     // The same read without status word and progress.
     int OTP_Veriry_Cmd2(std::uint32_t start, std::span<std::uint8_t> buffer);
-    // Applies the in-use ECC entries to `buffer`, which holds the OTP bytes from `start`.
-    void MP_OTPGetCorrectCodeData(std::uint32_t start, std::span<std::uint8_t> buffer);
+    // Applies the in-use ECC entries to `buffer`, which holds the OTP bytes from `start`. 1 when
+    // every entry was read; 0 when one could not be (the buffer is then not what the chip's code
+    // sees, though the entries read are applied).
+    int MP_OTPGetCorrectCodeData(std::uint32_t start, std::span<std::uint8_t> buffer);
 
     // Write engine steps (public so that tests can drive each one on a prepared chip).
     int MP_OTPWriteEnale();

@@ -541,6 +541,39 @@ TEST_F(OtpEngineTest, UnreadableFailReplyIsAWriteFailureAndTheWholeBlockIsConsum
     ExpectVdFreeFrom(otp, 1);
 }
 
+// The read-back is only a verify when every ECC entry could be applied: here an old entry
+// names a byte of the new block with another value, so the chip's code sees that value.
+TEST_F(OtpEngineTest, EccEntryUnreadDuringTheVerifyFailsTheBlock) {
+    OtpImage preset;
+    preset.Ecc(0, 0x0005, 0x99, kEccInUse);
+    // OTP reads before the verify's first ECC entry: VD table, ECC table for entry 0, the bytes
+    // behind the last block, the ECC table for the budget and for the conversion, the block.
+    ASSERT_NE(StartOtp("fail_opcode = 0xD7\nfail_times = 1\nfail_skip = 6\n", preset), nullptr);
+    const OtpBytes block = PatternBlock(0x20);
+    ASSERT_NE(block[5], 0x99);
+    EXPECT_EQ(ProgramBlock(kOtpBlockCode, block), 0);
+    EXPECT_EQ(Failures(), std::vector<std::uintptr_t>{kOtpReadFailCode});
+    EXPECT_TRUE(m_window.Words(kMsgSuccess).empty());
+    const OtpImage otp = ChipOtp();
+    EXPECT_EQ(otp.VdAt(0), (VdEntry{0, 0x20, kVdRetired})) << "the block takes its entry";
+    EXPECT_EQ(otp.EccAt(0), (EccEntry{0x0005, 0x99, kEccRetired}))
+        << "the old entry inside the failed block is retired";
+}
+
+TEST_F(OtpEngineTest, CorrectionReportsAnEccEntryItCouldNotRead) {
+    OtpImage preset;
+    preset.Bytes(0x10, {0x11, 0x22, 0x33})
+        .Ecc(0, 0x11, 0x99, kEccInUse)
+        .Ecc(1, 0x12, 0x98, kEccInUse);
+    ASSERT_NE(StartOtp("fail_opcode = 0xD7\nfail_times = 1\n", preset), nullptr);
+    OtpBytes read{0x11, 0x22, 0x33};
+    EXPECT_EQ(m_flow->MP_OTPGetCorrectCodeData(0x10, read), 0);
+    EXPECT_EQ(read, (OtpBytes{0x11, 0x22, 0x98})) << "the entries read are applied";
+    read = {0x11, 0x22, 0x33};
+    EXPECT_EQ(m_flow->MP_OTPGetCorrectCodeData(0x10, read), 1);
+    EXPECT_EQ(read, preset.Corrected(0x10, 3));
+}
+
 TEST_F(OtpEngineTest, UnplugDuringTheWriteFailsTheBlock) {
     ASSERT_NE(StartOtp("otp_unplug_after = 1\n"), nullptr);
     EXPECT_EQ(ProgramBlock(kOtpBlockCode, PatternBlock(0x40)), 0);

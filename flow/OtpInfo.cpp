@@ -161,7 +161,11 @@ int COTPInfo::OTP_Read() {
             PostFailure(kOtpReadFailCode);
             return 0;
         }
-        MP_OTPGetCorrectCodeData(address, blocks[k]);
+        // Without every ECC entry the block is not what the chip's code sees.
+        if (!MP_OTPGetCorrectCodeData(address, blocks[k])) {
+            PostFailure(kOtpReadFailCode);
+            return 0;
+        }
     }
     const std::vector<std::uint8_t> image = COtpBlockLayout::CombineBlocks(blocks[0], blocks[1]);
     if (!AllocDumpBuffer(m_ImageRecord, static_cast<std::uint32_t>(image.size()))) {

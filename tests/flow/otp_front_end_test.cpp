@@ -689,6 +689,25 @@ TEST_F(OtpFrontEndTest, ReadOfABlockRecordedOutsideTheBlockAreaFails) {
     EXPECT_EQ(Failures(), (std::vector<std::uintptr_t>{kOtpReadFailCode}));
 }
 
+// A repaired byte whose ECC entry cannot be read would be dumped as the raw failed byte: the
+// read fails instead of reporting that image as the OTP's.
+TEST_F(OtpFrontEndTest, ReadFailsWhenAnEccEntryOfTheBlockCannotBeRead) {
+    const OtpBytes block = PatternBlock(0x40);
+    OtpImage otp;
+    otp.Bytes(0, block).Bytes(5, {0x00}).Vd(0, 0, 0x40, kVdCode).Ecc(0, 5, block[5], kEccInUse);
+    // 33 OTP reads pass first: the space text at the take-up, the code block's VD queries and
+    // its bytes; the next one is ECC entry 0.
+    COTPInfo_USB* flow = Open(otp, "fail_opcode = 0xD7\nfail_times = 1\nfail_skip = 33\n");
+    ASSERT_NE(flow, nullptr);
+
+    EXPECT_EQ(flow->OpRead(), 0);
+
+    EXPECT_EQ(Failures(), (std::vector<std::uintptr_t>{kOtpReadFailCode}));
+    EXPECT_TRUE(m_window.Words(kMsgSuccess).empty());
+    EXPECT_EQ(g_ErrCode, kOtpReadFailCode);
+    EXPECT_EQ(ChipOtp().All(), otp.All());
+}
+
 TEST_F(OtpFrontEndTest, ReadToBinFileSavesTheJoinedImage) {
     const Bytes image = BuildOtpImage(ConfigOnly());
     OtpImage otp;

@@ -612,7 +612,10 @@ int CMpFlow_OTP::RecordPendingVdEntry(std::uint32_t length, std::uint8_t flag) {
     m_pendingVdEntry = {
         static_cast<std::uint8_t>(m_wStartAddr >> 8), static_cast<std::uint8_t>(m_wStartAddr),
         static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length), flag};
-    if (!MP_OTPWriteEnale()) {
+    // The block's bytes are in the OTP already: only a lock that is known stops the entry. A
+    // lock state that could not be read does not, since an unrecorded block would have the next
+    // attempt start on top of it, and a locked chip refuses the write itself.
+    if (!MP_OTPWriteEnale() && !m_bLockUnknown) {
         PostNotWritable();
         return 0;
     }

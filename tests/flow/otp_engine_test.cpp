@@ -574,6 +574,40 @@ TEST_F(OtpEngineTest, CorrectionReportsAnEccEntryItCouldNotRead) {
     EXPECT_EQ(read, preset.Corrected(0x10, 3));
 }
 
+// Once block data is in the OTP, a lock state that cannot be read must not keep the block out of
+// the VD table: the next attempt would start on top of it. (A locked chip refuses the write.)
+struct LockUnreadCase {
+    const char* name;
+    std::string faults;  // the second lock-state read (the one before the VD entry) fails
+    int result;
+    std::vector<std::uintptr_t> failures;
+    VdEntry vd0;
+};
+
+class OtpLockUnreadAtTheRecord : public OtpEngineTest,
+                                 public ::testing::WithParamInterface<LockUnreadCase> {};
+
+TEST_P(OtpLockUnreadAtTheRecord, TheBlockIsStillRecorded) {
+    const LockUnreadCase& c = GetParam();
+    ASSERT_NE(StartOtp("fail_request = 0x25\nfail_times = 1\nfail_skip = 1\n" + c.faults), nullptr);
+    EXPECT_EQ(ProgramBlock(kOtpBlockCode, PatternBlock(0x40)), c.result);
+    EXPECT_EQ(Failures(), c.failures);
+    const OtpImage otp = ChipOtp();
+    EXPECT_EQ(otp.VdAt(0), c.vd0);
+    ExpectVdFreeFrom(otp, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OtpLockUnreadAtTheRecord,
+    ::testing::Values(LockUnreadCase{"ProgrammedBlock", "", 1, {}, {0, 0x40, kVdCode}},
+                      LockUnreadCase{
+                          "FailedBlock",
+                          FaultList({0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18}),
+                          0,
+                          {kOtpErrorNumExceedCode},
+                          {0, 0x18, kVdRetired}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(OtpEngineTest, UnplugDuringTheWriteFailsTheBlock) {
     ASSERT_NE(StartOtp("otp_unplug_after = 1\n"), nullptr);
     EXPECT_EQ(ProgramBlock(kOtpBlockCode, PatternBlock(0x40)), 0);

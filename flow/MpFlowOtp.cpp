@@ -640,7 +640,8 @@ int CMpFlow_OTP::MP_OTPReduantVDFlag(int index) {
             log.Fail("MP_OTPReduantVDFlag Exceed 15\n");
             return 0;
         }
-        if (!MP_OTPWriteEnale())
+        // As for the first try: only a known lock stops the entry of a written block.
+        if (!MP_OTPWriteEnale() && !m_bLockUnknown)
             return 0;
         // An entry that holds another block is passed over and left as it is.
         const auto entry = ReadVdEntry(k);

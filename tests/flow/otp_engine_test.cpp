@@ -578,10 +578,12 @@ TEST_F(OtpEngineTest, CorrectionReportsAnEccEntryItCouldNotRead) {
 // the VD table: the next attempt would start on top of it. (A locked chip refuses the write.)
 struct LockUnreadCase {
     const char* name;
-    std::string faults;  // the second lock-state read (the one before the VD entry) fails
+    int readsBefore;  // lock-state reads that pass before the failing one
+    std::string faults;
     int result;
     std::vector<std::uintptr_t> failures;
     VdEntry vd0;
+    VdEntry vd1{};
 };
 
 class OtpLockUnreadAtTheRecord : public OtpEngineTest,
@@ -589,23 +591,37 @@ class OtpLockUnreadAtTheRecord : public OtpEngineTest,
 
 TEST_P(OtpLockUnreadAtTheRecord, TheBlockIsStillRecorded) {
     const LockUnreadCase& c = GetParam();
-    ASSERT_NE(StartOtp("fail_request = 0x25\nfail_times = 1\nfail_skip = 1\n" + c.faults), nullptr);
+    ASSERT_NE(StartOtp("fail_request = 0x25\nfail_times = 1\nfail_skip = " +
+                       std::to_string(c.readsBefore) + "\n" + c.faults),
+              nullptr);
     EXPECT_EQ(ProgramBlock(kOtpBlockCode, PatternBlock(0x40)), c.result);
     EXPECT_EQ(Failures(), c.failures);
     const OtpImage otp = ChipOtp();
     EXPECT_EQ(otp.VdAt(0), c.vd0);
-    ExpectVdFreeFrom(otp, 1);
+    EXPECT_EQ(otp.VdAt(1), c.vd1);
+    ExpectVdFreeFrom(otp, 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, OtpLockUnreadAtTheRecord,
-    ::testing::Values(LockUnreadCase{"ProgrammedBlock", "", 1, {}, {0, 0x40, kVdCode}},
-                      LockUnreadCase{
-                          "FailedBlock",
-                          FaultList({0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18}),
-                          0,
-                          {kOtpErrorNumExceedCode},
-                          {0, 0x18, kVdRetired}}),
+    ::testing::Values(
+        // Lock reads: the chunk's, then the one before the VD entry.
+        LockUnreadCase{"ProgrammedBlock", 1, "", 1, {}, {0, 0x40, kVdCode}},
+        LockUnreadCase{"FailedBlock",
+                       1,
+                       FaultList({0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18}),
+                       0,
+                       {kOtpErrorNumExceedCode},
+                       {0, 0x18, kVdRetired}},
+        // The flag byte of VD entry 0 does not program. Lock reads: the chunk's, the entry's,
+        // the retire's of entry 0, then the one before the move to entry 1.
+        LockUnreadCase{"MovedEntry",
+                       3,
+                       FaultList({OtpVdEntryAddress(0) + 4}),
+                       1,
+                       {},
+                       {0xFFFF, 0xFFFF, 0x00},
+                       {0, 0x40, kVdCode}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(OtpEngineTest, UnplugDuringTheWriteFailsTheBlock) {

@@ -15,8 +15,10 @@ std::optional<OtpVdEntry> CMpFlow_Customize::ReadVdEntry(int index) {
     if (index < 0 || index >= kOtpEntryCount)
         return std::nullopt;
     std::array<std::uint8_t, kOtpVdEntrySize> bytes{};
-    if (!OtpRead(OtpVdEntryAddress(index), bytes))
+    if (!OtpRead(OtpVdEntryAddress(index), bytes)) {
+        m_bVdTableUnread = true;
         return std::nullopt;
+    }
     return OtpVdEntry::Decode(bytes.data());
 }
 

@@ -48,6 +48,9 @@ public:
     // Set when a block validity check could not read the ECC table (its 0 then says nothing
     // about the entry); the caller clears it before the checks it relies on.
     bool m_bEccTableUnread = false;
+    // Set when a VD entry could not be read (a query then took it for no entry); the caller clears
+    // it before the queries it relies on.
+    bool m_bVdTableUnread = false;
 
 private:
     // The first entry from 15 down that `match` accepts.

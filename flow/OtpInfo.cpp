@@ -146,10 +146,17 @@ int COTPInfo::OTP_Read() {
     std::vector<std::uint8_t> blocks[2];
     const std::uint8_t flags[2] = {kVdCode, kVdConfig};
     for (int k = 0; k < 2; ++k) {
+        m_bVdTableUnread = false;
         const std::uint32_t length = MP_OTPNewestLengthOfKind(flags[k]);
+        const std::uint32_t address = length == 0 ? 0 : MP_OTPAddressOfKind(flags[k], length);
+        // An entry that could not be read may hold the newest block of this kind.
+        if (m_bVdTableUnread) {
+            log.Fail("Read VD Table Fail\n");
+            PostFailure(kOtpReadFailCode);
+            return 0;
+        }
         if (length == 0)
             continue;
-        const std::uint32_t address = MP_OTPAddressOfKind(flags[k], length);
         // A block recorded past the block area cannot be read as a block.
         if (address > kOtpBlockCapacity || length > kOtpBlockCapacity - address) {
             log.Fail("Block 0x%x+0x%x lies outside the OTP block area\n", address, length);

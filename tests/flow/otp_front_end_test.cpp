@@ -708,6 +708,22 @@ TEST_F(OtpFrontEndTest, ReadFailsWhenAnEccEntryOfTheBlockCannotBeRead) {
     EXPECT_EQ(ChipOtp().All(), otp.All());
 }
 
+// A VD entry that cannot be read would drop its block from the image: the read fails instead of
+// reporting the configuration block alone as the OTP's image.
+TEST_F(OtpFrontEndTest, ReadFailsWhenAVdEntryCannotBeRead) {
+    OtpImage otp;
+    otp.Bytes(0, PatternBlock(0x60)).Vd(0, 0, 0x40, kVdCode).Vd(1, 0x40, 0x20, kVdConfig);
+    // The newest code block is looked for from entry 15 down: the 16th OTP read is entry 0.
+    COTPInfo_USB* flow = Open(otp, "fail_opcode = 0xD7\nfail_times = 1\nfail_skip = 15\n");
+    ASSERT_NE(flow, nullptr);
+
+    EXPECT_EQ(flow->OpRead(), 0);
+
+    EXPECT_EQ(Failures(), (std::vector<std::uintptr_t>{kOtpReadFailCode}));
+    EXPECT_TRUE(m_window.Words(kMsgSuccess).empty());
+    EXPECT_EQ(g_ErrCode, kOtpReadFailCode);
+}
+
 TEST_F(OtpFrontEndTest, ReadToBinFileSavesTheJoinedImage) {
     const Bytes image = BuildOtpImage(ConfigOnly());
     OtpImage otp;

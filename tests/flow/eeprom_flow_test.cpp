@@ -166,14 +166,6 @@ protected:
     std::vector<std::uintptr_t> Statuses() { return m_window.Words(kMsgStatus); }
     std::uint32_t Appearances() { return Chip().Generation() - m_generation; }
 
-    std::string WriteFile(const std::string& name, const Bytes& bytes) {
-        const std::string path = m_dirs.front() + "/" + name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
-
     std::unique_ptr<CEepromInfo> m_flow;
     std::uint32_t m_generation = 0;
     std::vector<std::uint8_t> m_pinsAtRestart;

@@ -501,16 +501,7 @@ TEST_F(FlashFlowTest, OtpFormatImageOnModeRegisterChipFailsCleanly) {
 
 // ---- silent operations -------------------------------------------------------------------
 
-class SilentFlashTest : public FlashFlowTest {
-protected:
-    std::string WriteFile(const std::string& name, const Bytes& bytes) {
-        const std::string path = m_dirs.front() + "/" + name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
-};
+using SilentFlashTest = FlashFlowTest;
 
 TEST_F(SilentFlashTest, VerifyAgainstADifferingFileReadsThenFailsWithCompare) {
     const Bytes image = BuiltIn(3023);

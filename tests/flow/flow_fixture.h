@@ -201,6 +201,15 @@ protected:
 
     void SetSetting(const std::string& key, std::int32_t value) { WriteSettingInt(value, key); }
 
+    // Writes a file into the first chip's state directory and gives its path.
+    std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+        const std::string path = m_dirs.front() + "/" + name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+
     // Opens list entry 0 in `flow`, refreshes its device information and makes `image` its
     // firmware image (prepared unless empty); forgets what the window recorded so far.
     void OpenWithImage(CFlowConfigLayer& flow, const std::vector<std::uint8_t>& image) {

@@ -354,13 +354,6 @@ protected:
     }
     // Restarts and ROM resets since Open.
     std::uint32_t Appearances() { return Chip().Generation() - m_generation; }
-    std::string WriteFile(const std::string& name, const Bytes& bytes) {
-        const std::string path = m_dirs.front() + "/" + name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
 
     ScriptedBoxes m_boxes;
     std::uint32_t m_generation = 0;

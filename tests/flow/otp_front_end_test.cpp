@@ -41,7 +41,7 @@ Bytes VidPidBlock() {
 // An OTP image: header (memory kind 0x60), the two fixed leading blocks (version, EEPROM info),
 // a code descriptor with `codeData` data bytes when nonzero, then the configuration descriptors;
 // padded with 0xFF to `padTo` bytes.
-struct OtpImageSpec {
+struct OtpImageRecipe {
     std::uint8_t chipCode = kChip;
     std::uint8_t bootOption = 0;
     std::size_t codeData = 0;
@@ -49,43 +49,43 @@ struct OtpImageSpec {
     std::size_t padTo = 0;
 };
 
-Bytes BuildOtpImage(const OtpImageSpec& spec) {
-    Bytes image{0x60, 0xA5, static_cast<std::uint8_t>(spec.chipCode << 3 | spec.bootOption),
+Bytes BuildOtpImage(const OtpImageRecipe& recipe) {
+    Bytes image{0x60, 0xA5, static_cast<std::uint8_t>(recipe.chipCode << 3 | recipe.bootOption),
                 0,    0,    0};
     const Bytes fixed{6, 47, 0x50, 0x70, 0x60, 0x10, 3, 8, 0xC2};
     image.insert(image.end(), fixed.begin(), fixed.end());
     std::uint8_t count = 2;
-    if (spec.codeData != 0) {
-        const std::size_t n = spec.codeData + 8;
+    if (recipe.codeData != 0) {
+        const std::size_t n = recipe.codeData + 8;
         const std::size_t offset = image.size() + 8;
         image.insert(image.end(),
                      {0xFF, 0xE7, static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
                       static_cast<std::uint8_t>(offset), static_cast<std::uint8_t>(offset >> 8),
-                      static_cast<std::uint8_t>(spec.codeData),
-                      static_cast<std::uint8_t>(spec.codeData >> 8)});
-        const Bytes code = PatternBlock(spec.codeData, 3);
+                      static_cast<std::uint8_t>(recipe.codeData),
+                      static_cast<std::uint8_t>(recipe.codeData >> 8)});
+        const Bytes code = PatternBlock(recipe.codeData, 3);
         image.insert(image.end(), code.begin(), code.end());
         ++count;
     }
-    for (const Bytes& block : spec.config) {
+    for (const Bytes& block : recipe.config) {
         image.insert(image.end(), block.begin(), block.end());
         ++count;
     }
     image[3] = static_cast<std::uint8_t>(image.size());
     image[4] = static_cast<std::uint8_t>(image.size() >> 8);
     image[5] = count;
-    if (image.size() < spec.padTo)
-        image.resize(spec.padTo, 0xFF);
+    if (image.size() < recipe.padTo)
+        image.resize(recipe.padTo, 0xFF);
     return image;
 }
 
-OtpImageSpec CodeOnly(std::size_t data = 600) {
+OtpImageRecipe CodeOnly(std::size_t data = 600) {
     return {kChip, 0, data, {}, 0};
 }
-OtpImageSpec ConfigOnly() {
+OtpImageRecipe ConfigOnly() {
     return {kChip, 0, 0, {VidPidBlock(), StringBlock(1, "Tavenic"), StringBlock(3, "SN01")}, 0};
 }
-OtpImageSpec CodeAndConfig(std::size_t data = 600) {
+OtpImageRecipe CodeAndConfig(std::size_t data = 600) {
     return {kChip, 0, data, {VidPidBlock(), StringBlock(1, "Tavenic")}, 0};
 }
 
@@ -201,10 +201,10 @@ class OtpFlashImageTest : public ::testing::TestWithParam<std::uint8_t> {};
 
 TEST_P(OtpFlashImageTest, CodeAndConfigurationBlocksWithTheirVdEntries) {
     const std::uint8_t boot = GetParam();
-    OtpImageSpec spec = CodeAndConfig(700);
-    spec.bootOption = boot;
-    spec.padTo = 0x4000;
-    const Bytes source = BuildOtpImage(spec);
+    OtpImageRecipe recipe = CodeAndConfig(700);
+    recipe.bootOption = boot;
+    recipe.padTo = 0x4000;
+    const Bytes source = BuildOtpImage(recipe);
     Bytes image = source;
     ASSERT_TRUE(COtpBlockLayout::MakeFlashImage(image));
     ASSERT_EQ(image.size(), 0x4000u);
@@ -376,7 +376,7 @@ OtpImage UsedOtp(std::uint16_t used, int entry = 0) {
 // Programming: which blocks an image puts into the OTP, code first.
 struct DownloadCase {
     const char* name;
-    OtpImageSpec spec;
+    OtpImageRecipe recipe;
     bool code;
     bool config;
 };
@@ -392,13 +392,13 @@ TEST_P(OtpDownloadTest, ProgramsOnlyTheBlocksTheImageHas) {
     const DownloadCase& c = GetParam();
     COTPInfo_USB* flow = Open();
     ASSERT_NE(flow, nullptr);
-    const Bytes image = BuildOtpImage(c.spec);
+    const Bytes image = BuildOtpImage(c.recipe);
     flow->m_ImageRecord.m_image = image;
 
     EXPECT_EQ(flow->OpDownload(), 1) << c.name;
 
     const OtpImage otp = ChipOtp();
-    const std::size_t n = c.spec.codeData + 8;
+    const std::size_t n = c.recipe.codeData + 8;
     std::uint16_t next = 0;
     int entry = 0;
     if (c.code) {
@@ -409,7 +409,7 @@ TEST_P(OtpDownloadTest, ProgramsOnlyTheBlocksTheImageHas) {
         ++entry;
     }
     if (c.config) {
-        const Bytes block = c.code ? ExpectedConfigBlock(image, n, c.spec.config.size())
+        const Bytes block = c.code ? ExpectedConfigBlock(image, n, c.recipe.config.size())
                                    : Sub(image, 0, Le16(image, 3));
         EXPECT_EQ(otp.VdAt(entry), (VdEntry{next, static_cast<std::uint16_t>(block.size()), 0xAA}));
         EXPECT_EQ(otp.Corrected(next, static_cast<std::uint32_t>(block.size())), block);
@@ -754,13 +754,13 @@ TEST_P(OtpSilentWriteTest, LoadsParsesAndChecksTheChipExactly) {
     COTPInfo_USB* flow = Open();
     ASSERT_NE(flow, nullptr);
     UseChipCode(kChipId, c.catalogueChip);
-    OtpImageSpec spec = CodeOnly(300);
-    spec.chipCode = c.imageChip;
+    OtpImageRecipe recipe = CodeOnly(300);
+    recipe.chipCode = c.imageChip;
     std::string path = m_dirs.front() + "/missing.bin";
     if (c.content == 1)
         path = WriteFile("noarea.bin", Bytes(0x800, 0x11));
     if (c.content == 2)
-        path = WriteFile("otp.bin.img", BuildOtpImage(spec));
+        path = WriteFile("otp.bin.img", BuildOtpImage(recipe));
 
     const int result = flow->OpSilentWrite(path);
 
@@ -853,9 +853,9 @@ TEST_F(OtpFrontEndTest, FlashUpdateWritesTheOtpFormatImageIntoSpiFlash) {
     ASSERT_EQ(flow.MP_OpenDevice(0), 1);
     flow.MP_RefreshDeviceInfo();
     ASSERT_EQ(flow.MP_OpenRomDevice(), 1);
-    OtpImageSpec spec = CodeAndConfig(900);
-    spec.padTo = 0x4000;
-    const Bytes source = BuildOtpImage(spec);
+    OtpImageRecipe recipe = CodeAndConfig(900);
+    recipe.padTo = 0x4000;
+    const Bytes source = BuildOtpImage(recipe);
     Bytes expected = source;
     ASSERT_TRUE(COtpBlockLayout::MakeFlashImage(expected));
     Bytes image = source;

@@ -431,6 +431,18 @@ protected:
         m_observer = std::make_unique<ScopedLogObserver>(
             [this](const std::u16string& line) { m_lines.push_back(line); });
     }
+    // A KSC7040 OTP project with "SaveSN" set and the description's "ConfigAddress"; the area
+    // content of an OTP image for it.
+    AreaContent OtpSaveSnEntry(std::uint32_t configAddress) {
+        UseLayout("KSC7040", configAddress, 4096);
+        SetSetting("SaveSN", 1);
+        g_nProjectType = kProjectOtp;
+        AreaContent entry;
+        entry.memoryKind = 0x60;
+        entry.chipCode = 21;
+        return entry;
+    }
+
     std::vector<std::u16string> m_lines;
     std::unique_ptr<ScopedLogObserver> m_observer;
 };
@@ -485,12 +497,7 @@ TEST_F(PreActionTest, FailedPatchReportsSaveSnFail) {
 }
 
 TEST_F(PreActionTest, OtpImageIsPatchedAsTheReservedSizeAndCutToTheArea) {
-    UseLayout("KSC7040", 0, 4096);
-    SetSetting("SaveSN", 1);
-    g_nProjectType = kProjectOtp;
-    AreaContent entry;
-    entry.memoryKind = 0x60;
-    entry.chipCode = 21;
+    AreaContent entry = OtpSaveSnEntry(0);
     Bytes image = MakeImage(1024, 0, MakeArea(entry));
     CEepromConfigInfo info;
     info.AttachImage(&image);
@@ -508,12 +515,7 @@ TEST_F(PreActionTest, OtpImageIsPatchedAsTheReservedSizeAndCutToTheArea) {
 // The configuration area of an OTP image lies at its start whatever "ConfigAddress" says, and
 // holds the code: a whole 16 KiB OTP image is patched there and cut to its area.
 TEST_F(PreActionTest, OtpImageIsPatchedAtItsStartWhateverTheConfigAddress) {
-    UseLayout("KSC7040", 0xF000, 4096);
-    SetSetting("SaveSN", 1);
-    g_nProjectType = kProjectOtp;
-    AreaContent entry;
-    entry.memoryKind = 0x60;
-    entry.chipCode = 21;
+    AreaContent entry = OtpSaveSnEntry(0xF000);
     entry.cacheCodes = {Bytes(200, 0x3C)};
     Bytes image = MakeImage(0x4000, 0, MakeArea(entry));
     CEepromConfigInfo info;
@@ -543,12 +545,7 @@ TEST_F(PreActionTest, OtpImageIsPatchedAtItsStartWhateverTheConfigAddress) {
 // kind holds); for an OTP, programmed from this area alone, the code would be lost for good, so
 // the patch is refused instead.
 TEST_F(PreActionTest, OtpAreaTheRebuildCannotKeepWholeIsRefused) {
-    UseLayout("KSC7040", 0xF000, 4096);
-    SetSetting("SaveSN", 1);
-    g_nProjectType = kProjectOtp;
-    AreaContent entry;
-    entry.memoryKind = 0x60;
-    entry.chipCode = 21;
+    AreaContent entry = OtpSaveSnEntry(0xF000);
     Bytes area = MakeArea(entry);
     const std::size_t data = 9000;
     const std::size_t at = area.size();
@@ -577,12 +574,7 @@ TEST_F(PreActionTest, OtpAreaTheRebuildCannotKeepWholeIsRefused) {
 }
 
 TEST_F(PreActionTest, OtpImageWithoutAWholeAreaIsRefused) {
-    UseLayout("KSC7040", 0, 4096);
-    SetSetting("SaveSN", 1);
-    g_nProjectType = kProjectOtp;
-    AreaContent entry;
-    entry.memoryKind = 0x60;
-    entry.chipCode = 21;
+    AreaContent entry = OtpSaveSnEntry(0);
     const Bytes area = MakeArea(entry);
     for (Bytes image : {Bytes(0x4000, 0xFF), Bytes(area.begin(), area.begin() + 20)}) {
         const Bytes original = image;

@@ -40,10 +40,6 @@ void COTPConfigInfo::OTP_ClearBlock() {
     m_otpBlockReference.clear();
 }
 
-bool COTPConfigInfo::OTP_MakeOtpFormatImage(std::vector<std::uint8_t>& image) {
-    return COtpBlockLayout::MakeFlashImage(image);
-}
-
 // ---- COTPInfo ------------------------------------------------------------------------------
 
 int COTPInfo::OTP_CheckSpaceAndProgram(std::span<std::uint8_t> block, std::uint16_t length) {

@@ -35,9 +35,6 @@ public:
     int OTP_PrepareBlock(std::uint8_t kind, const std::vector<std::uint8_t>& source);
     // Clears the prepared block after a run.
     void OTP_ClearBlock();
-    // Converts `image` in place into the 16 KiB OTP memory image a flash chip takes instead of
-    // an OTP; false when it cannot be converted.
-    static bool OTP_MakeOtpFormatImage(std::vector<std::uint8_t>& image);
 };
 
 class COTPInfo : public COTPConfigInfo {

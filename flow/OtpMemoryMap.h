@@ -17,7 +17,6 @@ inline constexpr std::uint32_t kOtpLockRegister = 0xFD0C;
 inline constexpr std::uint8_t kOtpLockBit = 0x08;
 
 // VD entry flags.
-inline constexpr std::uint8_t kVdFree = 0x00;
 inline constexpr std::uint8_t kVdCode = 0x55;
 inline constexpr std::uint8_t kVdConfig = 0xAA;
 inline constexpr std::uint8_t kVdRetired = 0xFF;

@@ -22,12 +22,6 @@ void SetRestartOption(int restart) {
 
 }  // namespace
 
-void CEepromInfo::PostOperationSuccess(std::int32_t id) {
-    PostSuccess(id);
-    // A successful erase or update is no failure: the exit status follows g_ErrCode.
-    g_ErrCode = 0;
-}
-
 void CEepromInfo::SerialNumberCountdown() {
     if (ReadSettingInt(0, "SaveSN") == 0 || g_bCmdLineMode)
         return;

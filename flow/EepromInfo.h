@@ -53,8 +53,6 @@ private:
     int SilentVerify(Width width, const std::string& path, const char* logName);
     // The "SaveSN" countdown "2", "1" on the main window after a download.
     static void SerialNumberCountdown();
-    // Posts the success of an erase or update, which leaves no failure behind.
-    static void PostOperationSuccess(std::int32_t id);
 };
 
 class CEepromInfo16_USB : public CEepromInfo {

@@ -32,12 +32,6 @@ bool NamesExistingFile(const std::string& path) {
 
 }  // namespace
 
-void CFlashInfo::PostOperationSuccess(std::int32_t id) {
-    PostSuccess(id);
-    // A successful erase or update is no failure: the exit status follows g_ErrCode.
-    g_ErrCode = 0;
-}
-
 void CFlashInfo::ReadDeviceIds() {
     std::uint16_t vid = m_wVid, pid = m_wPid, rev = m_wRev;
     if (DeviceOpen() && DA_GetIds(m_hDevice, vid, pid, rev)) {

@@ -58,6 +58,4 @@ private:
     int SilentWrite(const std::string& path, bool keepHeld);
     // The identity of the open device into the flow's VID, PID and REV.
     void ReadDeviceIds();
-    // Posts the success of slots 2 and 3, which leaves no failure behind.
-    static void PostOperationSuccess(std::int32_t id);
 };

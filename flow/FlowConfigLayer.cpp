@@ -1,6 +1,7 @@
 #include "flow/FlowConfigLayer.h"
 
 #include "flow/DumpFile.h"
+#include "platform/AppState.h"
 #include "platform/OperationLog.h"
 
 int CFlowConfigLayer::OpPrepare(const std::vector<std::uint8_t>& image) {
@@ -43,4 +44,9 @@ int CFlowConfigLayer::SaveDump(const char* logName, const std::string& path, boo
     log.Fail("Write Dump File Fail\n");
     PostFailure(kWriteDumpFileFailCode);
     return 0;
+}
+
+void CFlowConfigLayer::PostOperationSuccess(std::int32_t id) {
+    PostSuccess(id);
+    g_ErrCode = 0;
 }

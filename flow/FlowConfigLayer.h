@@ -27,6 +27,10 @@ public:
     // cannot be written is a failed dump: logged under `logName`, 41736 posted, result 0.
     int SaveDump(const char* logName, const std::string& path, bool hex);
 
+    // Posts the success of an erase, update or read, which leaves no failure behind: the exit
+    // status follows g_ErrCode.
+    static void PostOperationSuccess(std::int32_t id);
+
     // What the device flow compares with the device: the chip code and the VID/PID text of the
     // configuration area last read.
     std::uint8_t PreparedImageChipCode() const override { return CEepromConfigInfo::m_byChipCode; }

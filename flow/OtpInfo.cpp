@@ -124,9 +124,7 @@ int COTPInfo::OTP_Update() {
         result = OTP_ForNormalDownload(m_ImageRecord.m_secondary);
         if (result) {
             PostProgress(100);
-            PostSuccess(kUpdateOtpSucceedCode);
-            // A successful update is no failure: the exit status follows the result code.
-            g_ErrCode = 0;
+            PostOperationSuccess(kUpdateOtpSucceedCode);
         }
     }
     OTP_ClearBlock();
